@@ -2,7 +2,7 @@
 #include "serial/serial_port.h"
 
 namespace p50x {
-SerialPort::SerialPort() {}
+SerialPort::SerialPort(Console&) {}
 SerialPort::~SerialPort() = default;
 void SerialPort::setCallback(Callback) {}
 void SerialPort::setTrafficLog(TrafficLog*) {}

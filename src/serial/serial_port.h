@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "diag/console.h"
 #include "diag/traffic_log.h"
 #include "station/reply.h"
 
@@ -38,7 +39,8 @@ class SerialPort final : public ReplySink {
  public:
   using Callback = std::function<void(SerialPort&, int notification)>;
 
-  SerialPort();
+  // The console shows why the line was lost if the worker ends on an I/O error.
+  explicit SerialPort(Console& console);
   ~SerialPort() override;
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
