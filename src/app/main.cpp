@@ -1,7 +1,33 @@
-// Placeholder entry until the bridge is wired: prints the version and ends.
-#include <cstdio>
+// p50x-bridge [CONFIG]: plays the command station on the serial line and
+// reports to the host application, until ESC or a stop request.
+#include <memory>
 
-int main() {
-  std::printf("Version 0.3\n");
-  return 1;
+#include "app/bridge.h"
+#include "diag/console.h"
+#include "platform/console_input.h"
+#include "platform/text.h"
+
+namespace {
+
+class PlatformKeys final : public p50x::KeySource {
+ public:
+  int readKey(bool& partOfSequence) override {
+    const int code = input_.readKey(partOfSequence);
+    return code == p50x::platform::KeyInput::kStopRequested ? kStop : code;
+  }
+
+ private:
+  p50x::platform::KeyInput input_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  p50x::platform::ignoreBrokenPipe();
+  p50x::StdConsole console;
+  p50x::Bridge bridge(console, p50x::platform::kMonitorOpenFailureText);
+  return bridge.run(argc, argv, [] {
+    p50x::platform::deferStopRequests();
+    return std::make_unique<PlatformKeys>();
+  });
 }

@@ -1,0 +1,153 @@
+#include "app/bridge.h"
+
+#include "common/text.h"
+#include "host/host_callback.h"
+
+namespace p50x {
+
+namespace {
+constexpr int kEsc = 27;
+}
+
+Bridge::Bridge(Console& console, const char* monitorFailureText)
+    : console_(console), monitorFailureText_(monitorFailureText) {}
+
+Bridge::~Bridge() { shutDown(); }
+
+int Bridge::run(int argc, const char* const* argv, const KeySourceFactory& openKeys) {
+  if (startUp(argc, argv, openKeys)) consoleLoop();
+  shutDown();
+  return 1;
+}
+
+bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& openKeys) {
+  console_.out("Version 0.3\n");
+
+  config_ = std::make_unique<Configuration>();
+  if (argc > 1 && !config_->setConfigPath(argv[1], console_)) return false;
+  if (!config_->readFile(console_)) return false;
+
+  eventLink_ = std::make_unique<HostConnection>(console_);
+  eventLink_->setCallback([this](HostConnection& link, int code) { onHost(link, code); });
+  if (eventLink_->connect(config_->hostAddress(), toInt(config_->eventPort())) != 0) return false;
+
+  parser_ = std::make_unique<HostEventParser>(console_, static_cast<LayoutEvents*>(this));
+
+  commandLink_ = std::make_unique<HostConnection>(console_);
+  commandLink_->setCallback([this](HostConnection& link, int code) { onHost(link, code); });
+  if (commandLink_->connect(config_->hostAddress(), toInt(config_->commandPort())) != 0) {
+    return false;
+  }
+
+  serial_ = std::make_unique<SerialPort>(console_);
+  serial_->setCallback([this](SerialPort& port, int code) { onSerial(port, code); });
+  const int result = serial_->open(config_->serialPortName(), toInt(config_->serialBaud()), 0, 8, 1);
+  if (result != 0) {
+    console_.print("ERROR : com->connect %d\n", result);
+    return false;
+  }
+
+  assembler_ = std::make_unique<CommandAssembler>(*serial_, console_);
+
+  feedback_ = std::make_unique<FeedbackImage>(console_);
+  feedback_->load(config_->feedbackFile());
+
+  station_ = std::make_unique<StationState>();
+
+  locos_ = std::make_unique<LocoTable>(console_, *commandLink_, *config_);
+  locos_->load(config_->locoFile());
+
+  turnouts_ = std::make_unique<TurnoutTable>(console_, *commandLink_);
+  turnouts_->load(config_->turnoutFile());
+
+  keys_ = openKeys();
+
+  monitor_ = std::make_unique<TrafficMonitor>(console_, monitorFailureText_);
+  monitor_->open(config_->monitorFile());
+  serial_->setTrafficLog(monitor_.get());
+  feedback_->setTrafficLog(monitor_.get());
+
+  assembler_->setTargets({station_.get(), locos_.get(), turnouts_.get(), feedback_.get()});
+
+  console_.out("\nESC=BREAK\n\n");
+  // Input that arrived during start-up was held in the callbacks; it goes on now.
+  gate_.open();
+  return true;
+}
+
+void Bridge::consoleLoop() {
+  serial_->setReadSize(1);
+  for (;;) {
+    bool partOfSequence = false;
+    const int code = keys_->readKey(partOfSequence);
+    if (code == KeySource::kStop) return;
+    console_.print("%d\n", code);
+    if (code == kEsc && !partOfSequence) {
+      serial_->setReadSize(1);
+      return;
+    }
+    const std::uint8_t byte = static_cast<std::uint8_t>(code & 0xFF);
+    serial_->write(&byte, 1);
+    serial_->setReadSize(1);
+  }
+}
+
+void Bridge::shutDown() {
+  // First keep every callback away from what is about to be released. A serial
+  // command may still be waiting for the host's answer: closing the command
+  // link cuts that wait short, so shutdown never waits for a silent host.
+  if (gate_.close() && commandLink_) commandLink_->close();
+  gate_.drain();
+
+  if (monitor_) {
+    if (serial_) serial_->setTrafficLog(nullptr);
+    if (feedback_) feedback_->setTrafficLog(nullptr);
+    monitor_->close();
+    monitor_.reset();
+  }
+  turnouts_.reset();
+  locos_.reset();
+  station_.reset();
+  feedback_.reset();
+  assembler_.reset();
+  if (serial_) {
+    serial_->stop();
+    serial_->close();
+    serial_.reset();
+  }
+  parser_.reset();
+  if (eventLink_) {
+    eventLink_->close();
+    eventLink_.reset();
+  }
+  if (commandLink_) {
+    commandLink_->close();
+    commandLink_.reset();
+  }
+  config_.reset();
+  keys_.reset();  // gives the terminal back as it was
+}
+
+void Bridge::onSerial(SerialPort& port, int notification) {
+  if (notification != kSerialDataReceived) return;
+  GatePass pass(gate_);
+  if (!pass) return;  // shutting down: the byte is not fed and no read follows
+  serialCallback(port, notification, monitor_.get(), assembler_.get());
+}
+
+void Bridge::onHost(HostConnection& link, int notification) {
+  if (notification != kHostDataReceived) return;
+  GatePass pass(gate_);
+  if (!pass) return;
+  hostCallback(link, notification, parser_.get());
+}
+
+void Bridge::turnoutReported(const char* name, int number) {
+  turnouts_->hostTurnout(name, number);
+}
+
+void Bridge::contactSet(const char* name) { feedback_->setContact(name); }
+
+void Bridge::contactCleared(const char* name) { feedback_->clearContact(name); }
+
+}  // namespace p50x

@@ -1,0 +1,87 @@
+// The owner of every process-wide instance: builds the bridge in its fixed
+// order, runs the console loop and takes everything down again.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "app/configuration.h"
+#include "app/start_gate.h"
+#include "diag/console.h"
+#include "diag/traffic_monitor.h"
+#include "host/host_connection.h"
+#include "host/host_event_parser.h"
+#include "host/layout_events.h"
+#include "layout/feedback_image.h"
+#include "layout/loco_table.h"
+#include "layout/turnout_table.h"
+#include "serial/serial_port.h"
+#include "station/command_assembler.h"
+#include "station/station_state.h"
+
+namespace p50x {
+
+// Where the console loop gets its key codes from.
+class KeySource {
+ public:
+  static constexpr int kStop = -1;
+  virtual ~KeySource() = default;
+  // A key code 0 to 255, or kStop. partOfSequence: a code of a multi-code key.
+  virtual int readKey(bool& partOfSequence) = 0;
+};
+
+// Threads: start-up, the console loop and shutdown run on the console thread.
+// The serial worker and the host receivers reach the instances only through
+// the callbacks, which pass the StartGate: held until start-up is complete,
+// turned away (and waited for) once shutdown begins.
+class Bridge final : private LayoutEvents {
+ public:
+  // monitorFailureText: the perror text for a monitor file that will not open.
+  Bridge(Console& console, const char* monitorFailureText);
+  ~Bridge() override;
+  Bridge(const Bridge&) = delete;
+  Bridge& operator=(const Bridge&) = delete;
+
+  // Opens the key source. Called once, right before the monitor file opens:
+  // from that point on nothing may be lost, so stop requests must arrive as
+  // KeySource::kStop and run the orderly shutdown.
+  using KeySourceFactory = std::function<std::unique_ptr<KeySource>()>;
+
+  // The whole life of the program; returns the exit status, which is 1.
+  int run(int argc, const char* const* argv, const KeySourceFactory& openKeys);
+
+ private:
+  bool startUp(int argc, const char* const* argv, const KeySourceFactory& openKeys);
+  void consoleLoop();
+  void shutDown();
+
+  void onSerial(SerialPort& port, int notification);
+  void onHost(HostConnection& link, int notification);
+
+  // LayoutEvents: host events 100, 150 and 151, on a receiver thread that has
+  // passed the gate, so the tables exist.
+  void turnoutReported(const char* name, int number) override;
+  void contactSet(const char* name) override;
+  void contactCleared(const char* name) override;
+
+  Console& console_;
+  const char* monitorFailureText_;
+  StartGate gate_;
+
+  // In the order of creation.
+  std::unique_ptr<Configuration> config_;
+  std::unique_ptr<HostConnection> eventLink_;
+  std::unique_ptr<HostEventParser> parser_;
+  std::unique_ptr<HostConnection> commandLink_;
+  std::unique_ptr<SerialPort> serial_;
+  std::unique_ptr<CommandAssembler> assembler_;
+  std::unique_ptr<FeedbackImage> feedback_;
+  std::unique_ptr<StationState> station_;
+  std::unique_ptr<LocoTable> locos_;
+  std::unique_ptr<TurnoutTable> turnouts_;
+  std::unique_ptr<TrafficMonitor> monitor_;
+
+  std::unique_ptr<KeySource> keys_;
+};
+
+}  // namespace p50x
