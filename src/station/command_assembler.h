@@ -34,11 +34,27 @@ class CommandAssembler {
 
  private:
   // Implementation's choice beyond this point.
-  void classify(int deliverySize);
+
+  // What the held command is, judged afresh on every delivery from its first
+  // byte (and the second, for "X"/"x"). A further framing mode adds its own
+  // rows to classify() and, if it needs one, its own family here.
+  enum class Family {
+    Zero,   // the one-byte command 0x00
+    Nop,    // the one-byte command 0xC4
+    P50,    // text up to CR
+    P50Xa,  // "X"/"x", text up to CR
+    P50Xb,  // "X"/"x", opcode >= 0x80, length from the command table
+  };
+
+  Family classify(int deliverySize) const;
   void handleP50();
   void handleP50Xa();
   void frameP50Xb();
   void sendPrompt();
+  void discardOverlong();
+  void clear() { inputCount_ = 0; }
+  bool lastIsCr() const;
+  bool startsWith(const char* prefix, int length) const;
 
   Console& console_;
   ReplyChannel reply_;

@@ -1,0 +1,135 @@
+#include "diag/traffic_monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "support/recording.h"
+
+namespace p50x {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::bytes;
+
+constexpr char kFailure[] =
+    "Fehler beim \xC3\x96"
+    "ffnen der Monitordateidatei.\n";
+constexpr char kSeparator[] = "\n-------------\n";
+
+// A monitor file path of its own per test, removed afterwards.
+class TrafficMonitorTest : public ::testing::Test {
+ protected:
+  TrafficMonitorTest() {
+    path_ = fs::temp_directory_path() /
+            ("p50x-monitor-" + std::to_string(std::random_device{}()) + ".txt");
+  }
+  ~TrafficMonitorTest() override { fs::remove(path_); }
+
+  std::string contents() const {
+    std::ifstream in(path_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void received(const Bytes& b) { monitor_.logReceived(static_cast<int>(b.size()), b.data()); }
+  void sent(const Bytes& b) { monitor_.logSent(static_cast<int>(b.size()), b.data()); }
+
+  fs::path path_;
+  test::RecordingConsole console_;
+  TrafficMonitor monitor_{console_, kFailure};
+};
+
+TEST_F(TrafficMonitorTest, LinesAlternateByDirectionInTheExactFormat) {
+  monitor_.open(path_.string().c_str());
+  EXPECT_EQ(console_.outText(), "MonitorFlag=1\n");
+  received(bytes({0x12}));
+  received(bytes({0x34}));
+  sent(bytes({0xA5, 0x5A}));
+  received(bytes({0x0F}));
+  sent(bytes({0x0A, 0xFF}));
+  monitor_.close();
+  EXPECT_EQ(contents(), std::string(kSeparator) + "\nR 12 34 \nS a5 5a \nR 0f \nS 0a ff ");
+}
+
+TEST_F(TrafficMonitorTest, CountOfZeroOrLessWritesOnlyTheHeaderOnAChange) {
+  monitor_.open(path_.string().c_str());
+  monitor_.logSent(0, nullptr);
+  monitor_.logSent(-3, nullptr);
+  monitor_.logReceived(-1, nullptr);
+  received(Bytes(70, 0xAB));  // longer than one formatting chunk
+  monitor_.close();
+  std::string many;
+  for (int i = 0; i < 70; ++i) many += "ab ";
+  EXPECT_EQ(contents(), std::string(kSeparator) + "\nS \nR " + many);
+}
+
+TEST_F(TrafficMonitorTest, EachStartAppendsAfterWhatIsThere) {
+  { std::ofstream(path_, std::ios::binary) << "old"; }
+  monitor_.open(path_.string().c_str());
+  sent(bytes({0x01}));
+  monitor_.close();
+  sent(bytes({0x02}));  // after close: not logged
+  monitor_.open(path_.string().c_str());
+  sent(bytes({0x03}));  // same direction as before, but a new start has a new header
+  monitor_.close();
+  EXPECT_EQ(contents(), "old" + std::string(kSeparator) + "\nS 01 " + kSeparator + "\nS 03 ");
+}
+
+TEST_F(TrafficMonitorTest, EmptyNameLeavesTheMonitorOffAndSilent) {
+  monitor_.open("");
+  received(bytes({0x12}));
+  monitor_.close();
+  EXPECT_FALSE(monitor_.enabled());
+  EXPECT_EQ(console_.outText(), "");
+  EXPECT_EQ(console_.errText(), "");
+}
+
+TEST_F(TrafficMonitorTest, FileThatWillNotOpenIsReportedAndLoggingStaysOff) {
+  const fs::path missing = path_ / "no-such-dir" / "monitor.txt";
+  monitor_.open(missing.string().c_str());
+  EXPECT_EQ(console_.outText(), "MonitorFlag=1\n");
+  EXPECT_EQ(console_.errText(), std::string(kFailure) + ": " + std::strerror(ENOENT) + "\n");
+  EXPECT_FALSE(monitor_.enabled());
+  received(bytes({0x12}));
+  monitor_.close();
+  EXPECT_FALSE(fs::exists(missing));
+}
+
+// A reply on the serial worker and a typed key on the console thread never
+// share a line: every R line holds only received bytes, every S line only
+// sent ones, each in whole calls.
+TEST_F(TrafficMonitorTest, CallsFromTwoThreadsNeverInterleave) {
+  monitor_.open(path_.string().c_str());
+  auto run = [this](bool send) {
+    const Bytes b = send ? bytes({0xAA, 0xAA, 0xAA}) : bytes({0xBB, 0xBB, 0xBB});
+    for (int i = 0; i < 2000; ++i) send ? sent(b) : received(b);
+  };
+  std::thread a(run, true);
+  std::thread b(run, false);
+  a.join();
+  b.join();
+  monitor_.close();
+
+  std::istringstream lines(contents());
+  std::string line;
+  std::size_t total = 0;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '-') continue;
+    const std::string unit = line[0] == 'S' ? "aa " : "bb ";
+    ASSERT_EQ((line.size() - 2) % 9, 0u) << line;
+    for (std::size_t i = 2; i < line.size(); i += 3) ASSERT_EQ(line.substr(i, 3), unit) << line;
+    total += (line.size() - 2) / 3;
+  }
+  EXPECT_EQ(total, 2u * 2000u * 3u);
+}
+
+}  // namespace
+}  // namespace p50x

@@ -1,0 +1,242 @@
+#include "station/command_assembler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "station/command_table.h"
+#include "station/station_state.h"
+#include "support/recording.h"
+
+namespace p50x {
+namespace {
+
+using test::Bytes;
+using test::bytes;
+
+Bytes text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+const Bytes kPrompt = bytes({0x0D, 0x5D});
+const std::string kUnknownPad(30, ' ');
+
+// One station as the serial callback sees it: assembler, station state and
+// recording seams.
+struct Station {
+  test::RecordingSink sink;
+  test::RecordingConsole console;
+  StationState state;
+  CommandAssembler assembler{sink, console};
+  Station() { assembler.setTargets({&state, nullptr, nullptr, nullptr}); }
+
+  void feedEach(const Bytes& b) {
+    for (std::uint8_t byte : b) assembler.feed(1, &byte);
+  }
+  void feedAll(const Bytes& b) { assembler.feed(static_cast<int>(b.size()), b.data()); }
+  void feed(const Bytes& b, bool oneByteDeliveries) {
+    oneByteDeliveries ? feedEach(b) : feedAll(b);
+  }
+};
+
+struct Golden {
+  const char* name;
+  Bytes in;
+  Bytes reply;  // empty: nothing is sent
+  std::string console;
+};
+
+// Each command answers the same whether it arrives a byte at a time or in one
+// delivery, and leaves the assembler empty.
+TEST(CommandAssembler, EveryCommandAnswersExactlyInEitherDeliveryPattern) {
+  const Golden cases[] = {
+      {"ZzA0", text("ZzA0\r"), kPrompt, ""},
+      {"ZzA0 prefix only", text("ZzA0q\r"), kPrompt, ""},
+      {"identification", text("`xv\r"), text("MC Revision 1.4.6\rSerNr.      578\r]"), ""},
+      {"other text", text("abc\r"), {}, "P50-Befehl\n"},
+      {"lone CR", text("\r"), {}, "P50-Befehl\n"},
+      {"case matters", text("zza0\r"), {}, "P50-Befehl\n"},
+      {"X CR", text("X\r"), kPrompt, ""},
+      {"x CR is not X CR", text("x\r"), {}, "P50a-Befehl\n"},
+      {"baud query", text("xb\r"), text("57600\r]"), ""},
+      {"baud set 57600", text("xb57600\r"), kPrompt, ""},
+      {"baud set other", text("xb19200\r"), {}, "P50a-Befehl\n"},
+      {"baud set longer", text("xb576000\r"), {}, "P50a-Befehl\n"},
+      {"XB is not xb", text("XB\r"), {}, "P50a-Befehl\n"},
+      {"xse", text("xse\r"), text("SE 0\r]"), ""},
+      {"xse and more", text("xsexyz\r"), text("SE 0\r]"), ""},
+      {"XVer", bytes({'X', 0xA0}), bytes({3, 1, 4, 6, 4, 0, 0x13, 7, 0x56, 0}), ""},
+      {"XStatus lower case", bytes({'x', 0xA2}), bytes({0x08}), ""},
+      {"XEvent", bytes({'X', 0xC8}), bytes({0x00}), ""},
+      {"XNop has no handler", bytes({'X', 0xC4}), {}, ""},
+      {"XLokSts has no handler", bytes({'X', 0x84, 1, 2}), {}, ""},
+      {"Xm3Sid has no handler", bytes({'X', 0x87, 1, 2, 3, 4, 5, 6}), {}, ""},
+      {"XLok without loco table", bytes({'X', 0x80, 3, 0, 10, 0}), {}, ""},
+      {"unknown opcode", bytes({'X', 0xFF}), {}, kUnknownPad + "Unbekannter P50Xb-Befehl 58 ff "},
+      {"unknown opcode lower x",
+       bytes({'x', 0x82}),
+       {},
+       kUnknownPad + "Unbekannter P50Xb-Befehl 78 82 "},
+  };
+  for (const Golden& c : cases) {
+    for (bool oneByte : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (oneByte ? " / byte by byte" : " / one delivery"));
+      Station s;
+      s.feed(c.in, oneByte);
+      if (c.reply.empty()) {
+        EXPECT_TRUE(s.sink.writes.empty());
+      } else {
+        ASSERT_EQ(s.sink.writes.size(), 1u);
+        EXPECT_EQ(s.sink.writes[0], c.reply);
+      }
+      EXPECT_EQ(s.console.outText(), c.console);
+      EXPECT_EQ(s.assembler.inputCount(), 0);
+    }
+  }
+}
+
+TEST(CommandAssembler, NothingIsSentBeforeTheCommandIsComplete) {
+  Station s;
+  s.feedEach(text("ZzA0"));
+  EXPECT_TRUE(s.sink.writes.empty());
+  EXPECT_EQ(s.assembler.inputCount(), 4);
+
+  // A lone "X" waits as text: its second byte reads as 0.
+  Station x;
+  x.feedEach(text("X"));
+  EXPECT_EQ(x.assembler.inputCount(), 1);
+  EXPECT_EQ(x.assembler.input()[1], 0);
+
+  // Xm3Sid is 8 bytes long: consumed by the eighth, not before.
+  Station m;
+  m.feedEach(bytes({'X', 0x87, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(m.assembler.inputCount(), 7);
+  m.feedEach(bytes({6}));
+  EXPECT_EQ(m.assembler.inputCount(), 0);
+}
+
+TEST(CommandAssembler, OneByteCommandsAreDecidedByTheDeliverySize) {
+  Station s;
+  s.feedEach(bytes({0x00}));
+  s.feedEach(bytes({0xC4}));
+  ASSERT_EQ(s.sink.writes.size(), 2u);
+  EXPECT_EQ(s.sink.writes[0], bytes({0x00}));
+  EXPECT_EQ(s.sink.writes[1], kPrompt);
+
+  // Arriving with other bytes, 00 and C4 start a P50 text command.
+  Station t;
+  t.feedAll(bytes({0xC4, 0x0D}));
+  t.feedAll(bytes({0x00, 'a'}));
+  EXPECT_TRUE(t.sink.writes.empty());
+  EXPECT_EQ(t.console.outText(), "P50-Befehl\n");
+  EXPECT_EQ(t.assembler.inputCount(), 2);
+  // ...and the next single-byte delivery is classified afresh from that 00.
+  t.feedEach(bytes({'b'}));
+  EXPECT_EQ(t.sink.all(), bytes({0x00}));
+  EXPECT_EQ(t.assembler.inputCount(), 0);
+
+  // Inside a text command a 00 is just another byte.
+  Station u;
+  u.feedEach(bytes({'a', 0x00, 0x0D}));
+  EXPECT_TRUE(u.sink.writes.empty());
+  EXPECT_EQ(u.console.outText(), "P50-Befehl\n");
+}
+
+TEST(CommandAssembler, NextCommandIsHandledAfterEachKindOfCompletion) {
+  Station s;
+  s.feedEach(text("abc\r"));
+  s.feedEach(bytes({'X', 0xFF}));
+  s.feedEach(bytes({'X', 0x84, 1, 2}));
+  s.feedEach(text("ZzA0\r"));
+  EXPECT_EQ(s.sink.all(), kPrompt);
+  EXPECT_EQ(s.console.outText(), "P50-Befehl\n" + kUnknownPad + "Unbekannter P50Xb-Befehl 58 ff ");
+}
+
+TEST(CommandAssembler, ExtraBytesInOneDeliveryGoWithTheCommand) {
+  Station s;
+  s.feedAll(bytes({'X', 0xA2, 'X', 0xA0}));
+  s.feedAll(text("ZzA0\rabc\r"));
+  ASSERT_EQ(s.sink.writes.size(), 2u);
+  EXPECT_EQ(s.sink.writes[0], bytes({0x08}));
+  EXPECT_EQ(s.sink.writes[1], kPrompt);
+  EXPECT_EQ(s.assembler.inputCount(), 0);
+
+  // A command split over deliveries of several bytes is put back together.
+  Station t;
+  t.feedAll(bytes({'X'}));
+  t.feedAll(bytes({
+      0xA0,
+  }));
+  t.feedAll(text("xs"));
+  t.feedAll(text("e\r"));
+  ASSERT_EQ(t.sink.writes.size(), 2u);
+  EXPECT_EQ(t.sink.writes[1], text("SE 0\r]"));
+}
+
+TEST(CommandAssembler, OverlongCommandIsDroppedWithOneNoticeAndTheStationListensOn) {
+  // 79 bytes fit: a ZzA0 line whose CR is the 79th byte is still answered.
+  Station fits;
+  fits.feedEach(text("ZzA0" + std::string(74, 'a') + "\r"));
+  EXPECT_EQ(fits.sink.all(), kPrompt);
+
+  Station s;
+  s.feedEach(text(std::string(79, 'a')));
+  EXPECT_EQ(s.assembler.inputCount(), 79);
+  EXPECT_EQ(s.assembler.input()[79], 0);
+  s.feedEach(text("\r"));  // the 80th byte does not fit
+  EXPECT_EQ(s.assembler.inputCount(), 0);
+  EXPECT_EQ(s.console.outText(), "Befehl zu lang, verworfen.\n");
+  EXPECT_TRUE(s.sink.writes.empty());
+  s.feedEach(text("ZzA0\r"));
+  EXPECT_EQ(s.sink.all(), kPrompt);
+
+  // A delivery that would overflow what is held is dropped with it.
+  Station t;
+  t.feedAll(text(std::string(70, 'a')));
+  t.feedAll(text(std::string(9, 'b') + "\r"));
+  t.feedAll(text(std::string(200, 'c')));
+  EXPECT_EQ(t.console.outText(), "Befehl zu lang, verworfen.\nBefehl zu lang, verworfen.\n");
+  t.feedAll(bytes({'X', 0xA2}));
+  EXPECT_EQ(t.sink.all(), bytes({0x08}));
+}
+
+TEST(StationCommands, PowerOffAndOnShowInTheStatusByte) {
+  Station s;
+  auto command = [&](int opcode) {
+    s.sink.clear();
+    s.feedEach(bytes({'X', opcode}));
+    return s.sink.all();
+  };
+  EXPECT_EQ(command(0xA2), bytes({0x08}));
+  EXPECT_EQ(command(0xA6), bytes({0x00}));
+  EXPECT_EQ(command(0xA2), bytes({0x00}));
+  EXPECT_EQ(command(0xA6), bytes({0x00}));
+  EXPECT_EQ(s.state.status(), 0);
+  EXPECT_EQ(command(0xC8), bytes({0x00}));
+  EXPECT_EQ(command(0xA7), bytes({0x00}));
+  EXPECT_EQ(command(0xA2), bytes({0x08}));
+}
+
+TEST(CommandTable, EveryRowIsFoundByItsOpcodeAndNoOtherOpcodeIs) {
+  int rows = 0;
+  for (const CommandDescriptor* row = kP50XbCommands; row->opcode != 0; ++row) {
+    EXPECT_EQ(findCommand(static_cast<std::uint8_t>(row->opcode)), row) << row->name;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 33);
+  int found = 0;
+  for (int op = 0; op < 256; ++op) found += findCommand(static_cast<std::uint8_t>(op)) != nullptr;
+  EXPECT_EQ(found, 33);
+}
+
+TEST(CommandAssembler, PrintPaddedIndentsByTheParameterCount) {
+  test::RecordingConsole console;
+  CommandAssembler::printPadded(console, 2, "t");
+  CommandAssembler::printPadded(console, 0, "u");
+  CommandAssembler::printPadded(console, 12, "v");
+  CommandAssembler::printPadded(console, 20, "w");
+  EXPECT_EQ(console.outText(), std::string(30, ' ') + "t" + std::string(36, ' ') + "uvw");
+}
+
+}  // namespace
+}  // namespace p50x
