@@ -164,9 +164,7 @@ TEST(CommandAssembler, ExtraBytesInOneDeliveryGoWithTheCommand) {
   // A command split over deliveries of several bytes is put back together.
   Station t;
   t.feedAll(bytes({'X'}));
-  t.feedAll(bytes({
-      0xA0,
-  }));
+  t.feedAll(bytes({0xA0}));
   t.feedAll(text("xs"));
   t.feedAll(text("e\r"));
   ASSERT_EQ(t.sink.writes.size(), 2u);

@@ -1,0 +1,105 @@
+// Cost of CommandAssembler::feed per received byte over a mix shaped like a
+// control program's traffic: mostly locomotive, function and turnout commands
+// and event polls, some station queries and a few text commands. The layout
+// opcodes are framed and dispatched with no table behind them, so the figure
+// is the framing's own cost. Reports ns per byte.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "layout/feedback_image.h"
+#include "station/command_assembler.h"
+#include "station/station_state.h"
+
+namespace {
+
+using namespace p50x;
+
+class NullConsole final : public Console {
+ public:
+  void out(std::string_view) override {}
+  void err(std::string_view) override {}
+};
+
+class NullSink final : public ReplySink {
+ public:
+  void write(const std::uint8_t* bytes, int length) override {
+    benchmark::DoNotOptimize(bytes);
+    benchmark::DoNotOptimize(length);
+  }
+};
+
+using Command = std::vector<std::uint8_t>;
+
+Command text(std::string_view s) {
+  return Command(s.begin(), s.end());
+}
+
+std::vector<Command> trafficMix() {
+  std::vector<Command> mix;
+  auto add = [&mix](int times, const Command& c) {
+    for (int i = 0; i < times; ++i) mix.push_back(c);
+  };
+  add(8, {'X', 0x80, 0x03, 0x00, 0x1E, 0x20});  // XLok
+  add(4, {'X', 0x88, 0x03, 0x00, 0x01});        // XFunc
+  add(4, {'X', 0x90, 0x05, 0x80});              // XTrnt
+  add(8, {'X', 0xC8});                          // XEvent
+  add(4, {'X', 0xA2});                          // XStatus
+  add(2, {'X', 0xCB});                          // XEvtSen
+  add(1, {'X', 0xA0});                          // XVer
+  add(2, text("ZzA0\r"));
+  add(2, text("xse\r"));
+  add(1, text("xb\r"));
+  add(1, text("X\r"));
+  return mix;
+}
+
+struct Bench {
+  NullConsole console;
+  NullSink sink;
+  StationState station;
+  FeedbackImage feedback{console};
+  CommandAssembler assembler{sink, console};
+  std::vector<Command> mix = trafficMix();
+  std::size_t bytesPerRound = 0;
+  Bench() {
+    assembler.setTargets({&station, nullptr, nullptr, &feedback});
+    for (const Command& c : mix) bytesPerRound += c.size();
+  }
+};
+
+void report(benchmark::State& state, std::size_t bytesPerRound) {
+  const double bytes = static_cast<double>(bytesPerRound) * static_cast<double>(state.iterations());
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+  // Time per byte, shown with its unit, e.g. "time_per_byte=8.8ns".
+  state.counters["time_per_byte"] =
+      benchmark::Counter(bytes, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// As in operation: the serial port reads one byte at a time.
+void BM_FeedOneBytePerDelivery(benchmark::State& state) {
+  Bench b;
+  for (auto _ : state) {
+    for (const Command& c : b.mix) {
+      for (std::uint8_t byte : c) b.assembler.feed(1, &byte);
+    }
+  }
+  report(state, b.bytesPerRound);
+}
+BENCHMARK(BM_FeedOneBytePerDelivery);
+
+// Each command in one delivery (a larger read size).
+void BM_FeedWholeCommands(benchmark::State& state) {
+  Bench b;
+  for (auto _ : state) {
+    for (const Command& c : b.mix) b.assembler.feed(static_cast<int>(c.size()), c.data());
+  }
+  report(state, b.bytesPerRound);
+}
+BENCHMARK(BM_FeedWholeCommands);
+
+}  // namespace
+
+BENCHMARK_MAIN();
