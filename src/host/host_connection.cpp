@@ -1,13 +1,145 @@
-// STUB: to be written.
 #include "host/host_connection.h"
 
+#include <cstring>
+#include <system_error>
+
 namespace p50x {
-HostConnection::HostConnection(Console&) {}
-HostConnection::~HostConnection() = default;
-void HostConnection::setCallback(Callback) {}
-int HostConnection::connect(const char*, int) { return -1; }
-int HostConnection::close() { return 0; }
-char* HostConnection::receiveBuffer() { return nullptr; }
-int HostConnection::receivedLength() const { return 0; }
-int HostConnection::sendAndAwaitAnswer(const char*) { return 0; }
+
+namespace sock = platform;
+
+HostConnection::HostConnection(Console& console) : console_(console) {}
+
+HostConnection::~HostConnection() {
+  close();
+  // The receiver still runs the callback after its receive has returned; the
+  // sockets and this object must outlive it.
+  if (receiver_.joinable()) receiver_.join();
+  sock::closeSocket(readSocket_);
+  sock::closeSocket(writeSocket_);
+  if (libraryStarted_) sock::releaseSocketLibrary();
+}
+
+void HostConnection::setCallback(Callback callback) {
+  callback_ = std::move(callback);
+}
+
+int HostConnection::connect(const char* address, int port) {
+  // A second connect would replace handles that the receiver may still use.
+  if (connectTried_) return -1;
+  connectTried_ = true;
+
+  const int started = sock::startSocketLibrary();
+  if (started != 0) {
+    console_.print("Failed. Error Code : %d\n", started);
+    return started;
+  }
+  libraryStarted_ = true;
+
+  readSocket_ = sock::createStreamSocket();
+  if (readSocket_ == sock::kInvalidSocket) {
+    const int error = sock::lastSocketError();
+    console_.print("Could not create read-socket : %d\n", error);
+    return error;
+  }
+  // Text that is not a dotted IPv4 address is refused here, never looked up.
+  if (sock::connectIpv4(readSocket_, address, port) < 0) {
+    console_.out("Read Connect error\n");
+    return -1;
+  }
+
+  writeSocket_ = sock::createStreamSocket();
+  if (writeSocket_ == sock::kInvalidSocket) {
+    const int error = sock::lastSocketError();
+    console_.print("Could not create write-socket : %d", error);
+    return error;
+  }
+  if (sock::connectIpv4(writeSocket_, address, port) < 0) {
+    console_.out("Write Connect error\n");
+    return -1;
+  }
+
+  // A link without its receiver would be deaf to every host event, so a thread
+  // that cannot start fails the connect instead of going unnoticed.
+  try {
+    receiver_ = std::thread([this] { receive(); });
+  } catch (const std::system_error& e) {
+    console_.print("Could not start the receiver thread : %d\n", e.code().value());
+    return e.code().value() != 0 ? e.code().value() : -1;
+  }
+  return 0;
+}
+
+int HostConnection::close() {
+  if (closed_.exchange(true)) return 0;
+  // Shut down, not closed: a receiver blocked on the read socket and a caller
+  // waiting for an answer wake at once, while the handles stay valid (and so
+  // are never reused under them) until the destructor.
+  sock::shutdownSocket(readSocket_);
+  sock::shutdownSocket(writeSocket_);
+  return 0;
+}
+
+char* HostConnection::receiveBuffer() {
+  return receiveBuffer_;
+}
+
+int HostConnection::receivedLength() const {
+  return receivedLength_;
+}
+
+void HostConnection::notify(int notification) {
+  if (callback_) callback_(*this, notification);
+}
+
+void HostConnection::receive() {
+  notify(kHostStarted);
+  long n = 0;
+  for (;;) {
+    n = sock::receive(readSocket_, receiveBuffer_, kReceiveSize);
+    receivedLength_ = static_cast<int>(n);
+    if (n <= 0) break;
+    notify(kHostDataReceived);
+  }
+  // A local close reads as an orderly end (the shutdown makes the receive
+  // return 0), so shutdown shows no error.
+  if (n == 0) {
+    notify(kHostClosed);
+  } else {
+    console_.print("recv failed with error: %d\n", sock::lastSocketError());
+  }
+  close();
+  notify(kHostClosed);
+}
+
+int HostConnection::sendAndAwaitAnswer(const char* text) {
+  lastAnswerLength_ = 0;
+  if (text == nullptr || writeSocket_ == sock::kInvalidSocket ||
+      closed_.load(std::memory_order_acquire)) {
+    return 0;
+  }
+  const std::size_t length = std::strlen(text);
+  // Nothing to send means no answer will come: do not wait for one.
+  if (length == 0) return 0;
+  if (sock::sendAll(writeSocket_, text, length) < 0) return 0;
+
+  // The wait is bounded so that a silent host cannot stall the serial side for
+  // good. If the answer comes late, the next request reads it as its own
+  // answer and its own answer is read by the one after: the answers carry
+  // nothing the bridge uses, so the shift is harmless.
+  if (sock::waitReadable(writeSocket_, answerTimeoutMs_.load(std::memory_order_relaxed)) > 0) {
+    char answer[kAnswerSize];
+    const long n = sock::receive(writeSocket_, answer, sizeof answer);
+    if (n > 0) lastAnswerLength_ = static_cast<int>(n);
+  }
+  return 1;
+}
+
+void HostConnection::setAnswerTimeout(int milliseconds) {
+  answerTimeoutMs_.store(milliseconds, std::memory_order_relaxed);
+}
+
+int HostConnection::lastAnswerLength() const {
+  return lastAnswerLength_;
+}
+
 }  // namespace p50x

@@ -1,0 +1,181 @@
+// A stand-in for the host application: listens on the event and the command
+// port, takes the bridge's connections, answers every message that arrives on
+// a write connection, records what it receives and sends events on request.
+// The p50x-hostsim program is a thin console front end; end-to-end tests use
+// the class in-process.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/socket.h"
+
+namespace p50x::hostsim {
+
+// The bridge's two links, and the two connections of each. Per port the first
+// connection taken is the read connection and the second the write
+// connection; a third starts the next pair, so a restarted bridge is served.
+enum class Link { kEvent, kCommand };
+enum class Role { kRead, kWrite };
+
+const char* linkName(Link link);  // "event" / "command"
+const char* roleName(Role role);  // "read" / "write"
+
+struct Options {
+  std::string address = "127.0.0.1";
+  int eventPort = 31286;  // 0: pick a free port
+  int commandPort = 31285;
+  std::string answer = "OK\n";
+  int answerDelayMs = 0;
+  bool neverAnswer = false;
+};
+
+// One message received: a line up to and including its line feed (the
+// bridge ends every message with one), or what was left without a line feed
+// when the connection ended.
+struct Message {
+  Link link;
+  Role role;
+  int connection;  // number of the connection in the order taken, from 0
+  std::string text;
+  std::chrono::system_clock::time_point time;
+};
+
+// What the simulator reports to an observer (the console front end).
+struct Report {
+  enum Kind { kConnected, kReceived, kSent, kDisconnected, kTrouble };
+  Kind kind;
+  Link link;
+  Role role;
+  int connection;
+  std::string text;  // the message, the event sent, or what went wrong
+  std::chrono::system_clock::time_point time;
+};
+
+// Threads: the owner calls start, stop and the senders; one acceptor thread
+// per port and one reader thread per connection record, answer and report.
+// mutex_ guards the connection list, the records and the answer settings and
+// is never held across a send or a receive. sendMutex_ keeps sends on one
+// socket whole (events and answers) and keeps stop from releasing a socket
+// under a send; stop wakes a blocked send by shutting its socket down first.
+// The observer is called from every thread, one call at a time.
+class HostSimulator {
+ public:
+  using Observer = std::function<void(const Report&)>;
+  using Clock = std::chrono::steady_clock;
+
+  explicit HostSimulator(Options options = {});
+  ~HostSimulator();  // stops
+  HostSimulator(const HostSimulator&) = delete;
+  HostSimulator& operator=(const HostSimulator&) = delete;
+
+  // Before start.
+  void setObserver(Observer observer);
+
+  // Listens on both ports. false, with the reason in error(), if either fails.
+  bool start();
+  const std::string& error() const { return error_; }
+  int eventPort() const { return eventPort_; }
+  int commandPort() const { return commandPort_; }
+
+  // Answer settings; they apply to the next message.
+  void setAnswer(std::string text);
+  void setAnswerDelay(int milliseconds);
+  void setNeverAnswer(bool never);
+
+  // Connections taken so far (all ports, closed ones included).
+  int connectionCount() const;
+  bool waitForConnections(int count, std::chrono::milliseconds deadline);
+  // Connections the peer (or closeConnection) has ended.
+  int closedCount() const;
+  bool waitForClosed(int count, std::chrono::milliseconds deadline);
+
+  std::vector<Message> messages() const;
+  bool waitForMessages(std::size_t count, std::chrono::milliseconds deadline);
+  void clearMessages();
+
+  // Sends text as one chunk on the latest open connection of link and role.
+  // false when there is none or the send fails.
+  bool sendEvent(std::string_view text, Link link = Link::kEvent, Role role = Role::kRead);
+
+  // Ends the latest open connection of link and role in order (the bridge's
+  // receive sees the end). false when there is none.
+  bool closeConnection(Link link, Role role);
+
+  // Waits for the given time unless stop comes first (then false): script
+  // delays that never hold up a stop.
+  bool pause(std::chrono::milliseconds time);
+  // Blocks until stop has been called.
+  void waitForStop();
+
+  // Ends every connection and thread. Idempotent.
+  void stop();
+
+ private:
+  struct Connection;
+
+  void acceptLoop(platform::SocketHandle listener, Link link);
+  void readLoop(Connection& connection);
+  void record(Connection& connection, std::string text);
+  void answer(Connection& connection);
+  void report(Report::Kind kind, Link link, Role role, int connection, std::string text);
+  Connection* latestOpen(Link link, Role role);
+
+  Options options_;
+  Observer observer_;
+  std::string error_;
+  int eventPort_ = 0;
+  int commandPort_ = 0;
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool started_ = false;
+  bool stopping_ = false;
+  platform::SocketHandle listeners_[2] = {platform::kInvalidSocket, platform::kInvalidSocket};
+  std::thread acceptors_[2];
+  std::vector<std::unique_ptr<Connection>> connections_;
+  int perLink_[2] = {0, 0};
+  int closed_ = 0;
+  std::vector<Message> messages_;
+
+  std::mutex sendMutex_;
+  std::mutex reportMutex_;
+};
+
+// One line of input typed on the console or read from a script.
+struct ScriptLine {
+  enum Kind { kNothing, kSend, kSleep, kClose, kQuit, kError };
+  Kind kind = kNothing;
+  Link link = Link::kEvent;
+  Role role = Role::kRead;
+  std::string text;  // kSend: the chunk; kError: why the line was refused
+  int milliseconds = 0;
+};
+
+// Lines:
+//   150;1;K1          the text as one chunk on the default link's read connection
+//   c:150;1;K1        on the command link's read connection (e: the event link's;
+//   cw:... / ew:...   on a write connection)
+//   sleep 500         wait 500 ms
+//   close event read  end a connection (event|command, read|write)
+//   quit              end the simulator
+//   # ...             a comment; an empty line does nothing
+// In the text \n \r \t \0 \\ and \xHH stand for their bytes; the typed line's
+// own line end is never sent.
+ScriptLine parseScriptLine(std::string_view line, Link defaultLink);
+
+// Replaces the escapes above; false (with text untouched) on a bad escape.
+bool decodeEscapes(std::string_view text, std::string& out);
+
+// Makes a received message readable on one line: \n, \r, \t, \\ and \xHH.
+std::string printable(std::string_view text);
+
+}  // namespace p50x::hostsim
