@@ -2,14 +2,26 @@
 // one modem-event wait in flight and serves them in a fixed order.
 #pragma once
 
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "diag/console.h"
 #include "diag/traffic_log.h"
 #include "station/reply.h"
 
 namespace p50x {
+
+namespace platform {
+class SerialDevice;
+}
 
 enum SerialNotification : int {
   kSerialStarted = 0,
@@ -34,19 +46,33 @@ enum SerialOpenResult : int {
 
 // Threads: the console thread creates, opens, sets the read size, writes typed
 // keys, stops and closes; the worker serves the device and runs the callback;
-// write is also entered from the worker (replies). See the .cpp for the guards.
+// write is also entered from the worker (replies).
+// Guards: writeMutex_ covers the write queue, the busy mark and the traffic log
+// pointer, so writes from both threads are queued whole and in order;
+// callbackMutex_ covers the installed callback; lifeMutex_ the worker's end.
+// Everything named "worker only" below is touched by the worker alone while it
+// runs, and by the console thread only while no worker exists.
 class SerialPort final : public ReplySink {
  public:
   using Callback = std::function<void(SerialPort&, int notification)>;
 
+  static constexpr int kMaxReadSize = 256;
+  static constexpr int kMaxWriteLength = 255;
+  // Room for replies that wait while the line is busy; a write that does not
+  // fit is dropped whole.
+  static constexpr std::size_t kWriteQueueSize = 4096;
+
   // The console shows why the line was lost if the worker ends on an I/O error.
   explicit SerialPort(Console& console);
+  // With a device of the caller's choosing (tests, other platforms).
+  SerialPort(Console& console, std::unique_ptr<platform::SerialDevice> device);
   ~SerialPort() override;
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
   void setCallback(Callback callback);
-  // Where sent bytes are logged; nullptr: not logged. May change while running.
+  // Where sent bytes are logged; nullptr: not logged. May change while running;
+  // once it returns, no write uses the earlier log any more.
   void setTrafficLog(TrafficLog* log);
 
   int open(const char* portName, int baudRate, int parity, int byteSize, int modemEvents);
@@ -57,6 +83,62 @@ class SerialPort final : public ReplySink {
   int bytesRead() const;
   void stop();
   void close();
+
+  // True from the start of the worker loop until it ends.
+  bool running() const { return running_.load(); }
+  int readSize() const { return readSize_.load(); }
+
+ private:
+  void workerLoop();
+  // Each returns 0, or the platform error that ends the worker loop.
+  int serve(int index);
+  int serveReadDone();
+  int issueRead();
+  int serveWriteDone();
+  int issueWrite();
+  int serveWaitDone();
+  int issueWait();
+  void evaluateModemStatus();
+  void notify(int notification);
+  void joinWorker();
+
+  Console& console_;
+  std::unique_ptr<platform::SerialDevice> device_;
+
+  std::atomic<int> running_{0};
+  std::atomic<int> readSize_{1};
+  // Set by open before the worker starts; read by the worker.
+  bool modemEvents_ = false;
+  std::string portName_;  // the whole name: device paths are long
+  int baudRate_ = 0;
+  int parity_ = 0;
+
+  std::thread worker_;  // console thread only
+  std::mutex lifeMutex_;
+  std::condition_variable workerEnd_;
+  bool workerEnded_ = true;  // guarded by lifeMutex_
+
+  std::mutex callbackMutex_;
+  std::shared_ptr<const Callback> callback_;  // guarded by callbackMutex_
+
+  std::mutex writeMutex_;
+  TrafficLog* log_ = nullptr;                          // guarded by writeMutex_
+  std::array<std::uint8_t, kWriteQueueSize> queue_{};  // guarded by writeMutex_
+  std::size_t queueHead_ = 0;                          // guarded by writeMutex_
+  std::size_t queueCount_ = 0;                         // guarded by writeMutex_
+  // From the acceptance of a write until the worker finds the queue empty at a
+  // write's completion: while set, the worker owns the start of the next write.
+  bool writeBusy_ = false;  // guarded by writeMutex_
+
+  // Worker only.
+  bool readPending_ = false;
+  bool writeInFlight_ = false;
+  bool waitPending_ = false;
+  int bytesRead_ = 0;
+  int writeLength_ = 0;
+  std::uint32_t eventMask_ = 0;
+  std::array<std::uint8_t, kMaxReadSize + 1> readBuffer_{};
+  std::array<std::uint8_t, kMaxWriteLength + 1> writeBuffer_{};
 };
 
 // The serial callback: logs each received delivery, feeds it to the command
