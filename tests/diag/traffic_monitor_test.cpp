@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <latch>
 #include <random>
 #include <sstream>
 #include <string>
@@ -108,9 +109,12 @@ TEST_F(TrafficMonitorTest, FileThatWillNotOpenIsReportedAndLoggingStaysOff) {
 // sent ones, each in whole calls.
 TEST_F(TrafficMonitorTest, CallsFromTwoThreadsNeverInterleave) {
   monitor_.open(path_.string().c_str());
-  auto run = [this](bool send) {
+  constexpr int kCalls = 20000;
+  std::latch start(2);
+  auto run = [&](bool send) {
     const Bytes b = send ? bytes({0xAA, 0xAA, 0xAA}) : bytes({0xBB, 0xBB, 0xBB});
-    for (int i = 0; i < 2000; ++i) send ? sent(b) : received(b);
+    start.arrive_and_wait();
+    for (int i = 0; i < kCalls; ++i) send ? sent(b) : received(b);
   };
   std::thread a(run, true);
   std::thread b(run, false);
@@ -128,7 +132,7 @@ TEST_F(TrafficMonitorTest, CallsFromTwoThreadsNeverInterleave) {
     for (std::size_t i = 2; i < line.size(); i += 3) ASSERT_EQ(line.substr(i, 3), unit) << line;
     total += (line.size() - 2) / 3;
   }
-  EXPECT_EQ(total, 2u * 2000u * 3u);
+  EXPECT_EQ(total, 2u * kCalls * 3u);
 }
 
 }  // namespace

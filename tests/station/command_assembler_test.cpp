@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "layout/feedback_image.h"
 #include "station/command_table.h"
 #include "station/station_state.h"
 #include "support/recording.h"
@@ -169,6 +170,16 @@ TEST(CommandAssembler, ExtraBytesInOneDeliveryGoWithTheCommand) {
   t.feedAll(text("e\r"));
   ASSERT_EQ(t.sink.writes.size(), 2u);
   EXPECT_EQ(t.sink.writes[1], text("SE 0\r]"));
+}
+
+TEST(CommandAssembler, FeedbackQueryReportsTheModuleParameter) {
+  Station s;
+  FeedbackImage feedback(s.console);
+  s.assembler.setTargets({&s.state, nullptr, nullptr, &feedback});
+  s.feedEach(bytes({'X', 0x9D, 0x00, 0x04}));  // X88PSet 4
+  s.feedEach(text("xsexx\r"));
+  ASSERT_EQ(s.sink.writes.size(), 2u);
+  EXPECT_EQ(s.sink.writes[1], text("SE 4\r]"));
 }
 
 TEST(CommandAssembler, OverlongCommandIsDroppedWithOneNoticeAndTheStationListensOn) {
