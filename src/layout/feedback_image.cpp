@@ -1,17 +1,167 @@
-// STUB: to be written.
 #include "layout/feedback_image.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "common/text.h"
+
 namespace p50x {
-FeedbackImage::FeedbackImage(Console&) {}
+
+namespace {
+constexpr int kFeedbackFields = 3;
+}  // namespace
+
+FeedbackImage::FeedbackImage(Console& console) : console_(console) {}
+
 FeedbackImage::~FeedbackImage() = default;
-void FeedbackImage::load(const char*) {}
-void FeedbackImage::setTrafficLog(TrafficLog*) {}
-void FeedbackImage::setContact(const char*) {}
-void FeedbackImage::clearContact(const char*) {}
-int FeedbackImage::moduleParameter() const { return 0; }
-unsigned FeedbackImage::highestModule() const { return 0; }
-void FeedbackImage::xSensOff(ReplyChannel&) {}
-void FeedbackImage::x88PGet(ReplyChannel&, int) {}
-void FeedbackImage::x88PSet(ReplyChannel&, int, int) {}
-void FeedbackImage::xEvtSen(ReplyChannel&) {}
+
+void FeedbackImage::load(const char* path) {
+  FileListSource source;
+  if (!source.open(path, console_)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    contacts_.clear();
+    image_.clear();
+    highestModule_ = 0;
+    moduleParameter_ = 0;
+    return;
+  }
+  loadEntries(source);
+}
+
+void FeedbackImage::loadEntries(ListSource& source) {
+  // Built aside and swapped in, so a host event during loading sees either the
+  // old records and image or the new ones.
+  std::vector<Contact> loaded;
+  unsigned highest = 0;
+  readList(source, kFeedbackFields, console_, [&](const ListRecord& r) {
+    const int module = r.numbers[0];
+    const int contact = r.numbers[1];
+    if (module < 1 || module > kMaxModule || contact < 1 || contact > kContactsPerModule) {
+      // Such a contact has no bit in any module the station can report.
+      console_.print(
+          "Rueckmeldekontakt %s uebersprungen: Modul %d, Kontakt %d (erlaubt Modul 1 bis %d, "
+          "Kontakt 1 bis %d).\n",
+          r.name, module, contact, kMaxModule, kContactsPerModule);
+      return;
+    }
+    Contact c;
+    copyField(c.name, sizeof c.name, r.name);
+    c.module = module;
+    c.contact = contact;
+    loaded.push_back(c);
+    highest = std::max(highest, static_cast<unsigned>(module));
+  });
+  std::reverse(loaded.begin(), loaded.end());
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  contacts_.swap(loaded);
+  highestModule_ = highest;
+  image_.assign(2 * static_cast<std::size_t>(highest), 0);
+  moduleParameter_ = static_cast<int>(2 * highest);
+}
+
+void FeedbackImage::setTrafficLog(TrafficLog* log) {
+  trafficLog_.store(log);
+}
+
+const FeedbackImage::Contact* FeedbackImage::findByName(const char* name) const {
+  for (const Contact& c : contacts_) {
+    if (std::strcmp(c.name, name) == 0) return &c;
+  }
+  return nullptr;
+}
+
+// Module m owns bytes 2(m-1) and 2(m-1)+1; contact 1 is bit 7 of the first,
+// contact 9 bit 7 of the second.
+void FeedbackImage::changeContact(const char* name, bool occupied) {
+  if (name == nullptr) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  const Contact* c = findByName(name);
+  if (c == nullptr) return;
+  std::size_t index = 2 * static_cast<std::size_t>(c->module - 1);
+  int bit = c->contact;
+  if (bit > 8) {
+    ++index;
+    bit -= 8;
+  }
+  const auto mask = static_cast<std::uint8_t>(1u << (8 - bit));
+  if (occupied) {
+    image_[index] |= mask;
+  } else {
+    image_[index] &= static_cast<std::uint8_t>(~mask);
+  }
+}
+
+void FeedbackImage::setContact(const char* name) {
+  changeContact(name, true);
+}
+
+void FeedbackImage::clearContact(const char* name) {
+  changeContact(name, false);
+}
+
+int FeedbackImage::moduleParameter() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return moduleParameter_;
+}
+
+unsigned FeedbackImage::highestModule() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return highestModule_;
+}
+
+// X 99 -> 00; then every contact reads free
+void FeedbackImage::xSensOff(ReplyChannel& reply) {
+  reply.send({0x00});
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::fill(image_.begin(), image_.end(), std::uint8_t{0});
+}
+
+// X 9C p -> 00 value | nothing (p != 0). The reply is logged once more as sent,
+// so the monitor's S line holds it twice, as the station has always logged it.
+void FeedbackImage::x88PGet(ReplyChannel& reply, int parameter) {
+  if (parameter != 0) {
+    console_.print("Parameter %d unbekannt.\n", parameter);
+    return;
+  }
+  const auto value = static_cast<std::uint8_t>(moduleParameter());
+  reply.send({0x00, value});
+  if (TrafficLog* log = trafficLog_.load()) {
+    const std::uint8_t again[2] = {0x00, value};
+    log->logSent(2, again);
+  }
+}
+
+// X 9D p value -> 00 | nothing (p != 0). Only the reported value changes; the
+// image keeps its size.
+void FeedbackImage::x88PSet(ReplyChannel& reply, int parameter, int value) {
+  if (parameter != 0) {
+    console_.print("Parameter %d unbekannt.\n", parameter);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    moduleParameter_ = value & 0xFF;
+  }
+  reply.send({0x00});
+}
+
+// X CB -> per module 1..n: number, first byte, second byte; then 00. Every
+// module is reported every time and the image is not cleared by it.
+void FeedbackImage::xEvtSen(ReplyChannel& reply) {
+  std::uint8_t* out = reply.area();
+  std::size_t n = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const unsigned reported = std::min(highestModule_, kMaxReportedModules);
+    for (unsigned j = 1; j <= reported; ++j) {
+      out[n++] = static_cast<std::uint8_t>(j);
+      out[n++] = image_[2 * (j - 1)];
+      out[n++] = image_[2 * (j - 1) + 1];
+    }
+  }
+  out[n++] = 0x00;
+  reply.send(n);
+}
+
 }  // namespace p50x

@@ -2,8 +2,14 @@
 // cleared by the host's contact reports, read by the P50Xb feedback commands.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
 #include "diag/console.h"
 #include "diag/traffic_log.h"
+#include "layout/list_file.h"
 #include "station/reply.h"
 
 namespace p50x {
@@ -20,6 +26,9 @@ class FeedbackImage {
 
   void load(const char* path);
 
+  // Replaces the records with those of `source` and sizes a zeroed image.
+  void loadEntries(ListSource& source);
+
   // X88PGet logs its reply a second time; the monitor exists only after the
   // image, so the bridge hands it in later (nullptr: no second logging).
   void setTrafficLog(TrafficLog* log);
@@ -33,6 +42,33 @@ class FeedbackImage {
   void x88PGet(ReplyChannel& reply, int parameter);
   void x88PSet(ReplyChannel& reply, int parameter, int value);
   void xEvtSen(ReplyChannel& reply);
+
+  // Module numbers are one byte on the wire; contacts are 16 per module.
+  static constexpr int kMaxModule = 255;
+  static constexpr int kContactsPerModule = 16;
+  // Three bytes per module and the end byte stay below the 256 bytes a serial
+  // write takes.
+  static constexpr unsigned kMaxReportedModules = 84;
+
+ private:
+  struct Contact {
+    char name[kNameSize] = {};
+    int module = 0;   // 1..kMaxModule, checked at loading
+    int contact = 0;  // 1..kContactsPerModule, checked at loading
+  };
+
+  // Called with mutex_ held; the record found stays with the caller.
+  const Contact* findByName(const char* name) const;
+  void changeContact(const char* name, bool occupied);
+
+  Console& console_;
+  std::atomic<TrafficLog*> trafficLog_{nullptr};
+  mutable std::mutex mutex_;  // guards everything below
+  // Walk order: the record of the file's last line first, so it wins.
+  std::vector<Contact> contacts_;
+  unsigned highestModule_ = 0;
+  int moduleParameter_ = 0;
+  std::vector<std::uint8_t> image_;  // 2 * highestModule_ bytes
 };
 
 }  // namespace p50x

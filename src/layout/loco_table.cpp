@@ -1,14 +1,163 @@
-// STUB: to be written.
 #include "layout/loco_table.h"
 
+#include <algorithm>
+
+#include "common/text.h"
+#include "host/host_messages.h"
+
 namespace p50x {
-LocoTable::LocoTable(Console&, HostSender&, const Configuration&) {}
+
+namespace {
+// Step mode 0: raw steps 0..15 on the station's 0..127 scale; step 14 is full
+// speed and step 15 reads as 1, as the control software expects.
+constexpr std::uint8_t kStepTable[16] = {0,  2,  10, 19, 29,  38,  48,  57,
+                                         67, 76, 86, 95, 105, 114, 127, 1};
+constexpr double kSpeedScale = 3.19284802;
+constexpr std::uint8_t kDirectionBit = 0x20;
+constexpr std::uint8_t kLightBit = 0x10;
+constexpr int kLocoFields = 7;
+
+std::uint8_t low8(int value) {
+  return static_cast<std::uint8_t>(value);
+}
+}  // namespace
+
+LocoTable::LocoTable(Console& console, HostSender& host, const Configuration& config)
+    : console_(console), host_(host), config_(config) {}
+
 LocoTable::~LocoTable() = default;
-void LocoTable::load(const char*) {}
-int LocoTable::count() const { return 0; }
-void LocoTable::xLok(ReplyChannel&, int, int, int, int) {}
-void LocoTable::xLokX(ReplyChannel&, int, int, int, int) {}
-void LocoTable::xLokCfg(ReplyChannel&, int, int) {}
-void LocoTable::xFunc(ReplyChannel&, int, int, int) {}
-void LocoTable::xEvtLok(ReplyChannel&) {}
+
+void LocoTable::load(const char* path) {
+  entries_.clear();
+  FileListSource source;
+  if (source.open(path, console_)) loadEntries(source);
+  // The host takes this as "the station is up", so it goes out even without a
+  // list.
+  const HostMessage start = startMessage();
+  host_.sendAndAwaitAnswer(start.text);
+}
+
+void LocoTable::loadEntries(ListSource& source) {
+  entries_.clear();
+  readList(source, kLocoFields, console_, [this](const ListRecord& r) {
+    Entry e;
+    copyField(e.name, sizeof e.name, r.name);
+    e.addressLow = low8(r.numbers[0]);
+    e.addressHigh = low8(r.numbers[1]);
+    e.stepMode = r.numbers[2];
+    e.cfgValue = r.numbers[3];
+    e.maxSpeedForward = r.numbers[4];
+    e.maxSpeedReverse = r.numbers[5];
+    entries_.push_back(e);
+  });
+  std::reverse(entries_.begin(), entries_.end());
+}
+
+int LocoTable::count() const {
+  return static_cast<int>(entries_.size());
+}
+
+LocoTable::Entry* LocoTable::findByAddress(ReplyChannel& reply, int low, int high) {
+  for (Entry& e : entries_) {
+    if (e.addressLow == low8(low) && e.addressHigh == low8(high)) return &e;
+  }
+  reply.send({0x02});
+  return nullptr;
+}
+
+void LocoTable::convertSpeed(Entry& e) {
+  const int raw = e.rawSpeed;
+  switch (e.stepMode) {
+    case 0:
+      // Outside the table there is no step to take: keep the old speed.
+      if (raw >= 0 && raw < 16) e.speed = kStepTable[raw];
+      break;
+    case 1:  // 27 steps onto 126; above 27 the low 8 bits (28 -> 130)
+      e.speed = low8(126 * raw / 27);
+      break;
+    case 2:  // 28 steps onto 126
+      e.speed = low8(126 * raw / 28);
+      break;
+    case 3:  // already on the station's scale
+      e.speed = low8(raw);
+      break;
+    default:
+      break;
+  }
+}
+
+// The host wants the speed in its own units: the top speed of the direction
+// scaled by the station speed, signed by the direction bit. Each step is
+// rounded to single precision, so the printed decimal matches what the host
+// has always been sent.
+void LocoTable::reportToHost(const Entry& e) {
+  const bool forward = (e.flags & kDirectionBit) != 0;
+  const int top = forward ? e.maxSpeedForward : e.maxSpeedReverse;
+  const float a = static_cast<float>(static_cast<double>(top) * kSpeedScale);
+  const int speed = static_cast<std::int8_t>(e.speed);
+  float v = static_cast<float>(static_cast<double>(a) * speed / 126);
+  if (!forward) v = -v;  // a standstill in reverse stays -0.0
+  const int tag = toInt(config_.speedReportTag());
+  const HostMessage speedText = speedMessage(e.name, tag, v);
+  host_.sendAndAwaitAnswer(speedText.text);
+  const HostMessage lightText = lightMessage(e.name, (e.flags & kLightBit) != 0 ? 1 : 0);
+  host_.sendAndAwaitAnswer(lightText.text);
+}
+
+// X 80 al ah speed flags -> 00 | 02; then speed and light message
+void LocoTable::xLok(ReplyChannel& reply, int low, int high, int speed, int flags) {
+  Entry* e = findByAddress(reply, low, high);
+  if (e == nullptr) return;
+  e->speed = low8(speed);
+  e->flags = low8(flags);
+  reply.send({0x00});
+  reportToHost(*e);
+}
+
+// X 81 al ah raw flags -> 00 | 02; then speed and light message
+void LocoTable::xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int flags) {
+  Entry* e = findByAddress(reply, low, high);
+  if (e == nullptr) return;
+  e->rawSpeed = static_cast<std::int8_t>(rawSpeed);
+  e->flags = low8(flags);
+  reply.send({0x00});
+  convertSpeed(*e);
+  reportToHost(*e);
+}
+
+// X 85 al ah -> 00 mode cfg FF FF | 02
+void LocoTable::xLokCfg(ReplyChannel& reply, int low, int high) {
+  const Entry* e = findByAddress(reply, low, high);
+  if (e == nullptr) return;
+  reply.send({0x00, low8(e->stepMode), low8(e->cfgValue), 0xFF, 0xFF});
+}
+
+// X 88 al ah fn -> FF | 02
+void LocoTable::xFunc(ReplyChannel& reply, int low, int high, int functions) {
+  Entry* e = findByAddress(reply, low, high);
+  if (e == nullptr) return;
+  e->functions = low8(functions);
+  reply.send({0xFF});
+}
+
+// X C9 -> per locomotive: speed, functions, address low, dir<<7|light<<6, raw;
+// then 80. Every entry is converted from its raw speed first, so a speed set by
+// XLok is replaced by that conversion.
+void LocoTable::xEvtLok(ReplyChannel& reply) {
+  for (Entry& e : entries_) convertSpeed(e);
+  std::uint8_t* out = reply.area();
+  std::size_t n = 0;
+  const std::size_t reported = std::min<std::size_t>(entries_.size(), kMaxReportedLocos);
+  for (std::size_t i = 0; i < reported; ++i) {
+    const Entry& e = entries_[i];
+    out[n++] = e.speed;
+    out[n++] = e.flags & 0x0F;
+    out[n++] = e.addressLow;
+    out[n++] = static_cast<std::uint8_t>((e.flags & 0x30) << 2);
+    out[n++] = static_cast<std::uint8_t>(e.rawSpeed);
+  }
+  out[n++] = 0x80;
+  reply.send(n);
+}
+
 }  // namespace p50x

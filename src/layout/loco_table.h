@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "app/configuration.h"
 #include "diag/console.h"
 #include "host/host_sender.h"
+#include "layout/list_file.h"
 #include "station/reply.h"
 
 namespace p50x {
@@ -25,6 +27,9 @@ class LocoTable {
   void load(const char* path);
   int count() const;
 
+  // Replaces the entries with the records of `source`; sends nothing.
+  void loadEntries(ListSource& source);
+
   // Parameter bytes arrive as signed 8-bit values widened to int.
   void xLok(ReplyChannel& reply, int low, int high, int speed, int flags);
   void xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int flags);
@@ -32,7 +37,35 @@ class LocoTable {
   void xFunc(ReplyChannel& reply, int low, int high, int functions);
   void xEvtLok(ReplyChannel& reply);
 
-  // The rest is the implementation's choice.
+  // A reply of 5 bytes per locomotive and the end byte stays below the 256
+  // bytes a serial write takes.
+  static constexpr int kMaxReportedLocos = 50;
+
+ private:
+  struct Entry {
+    char name[kNameSize] = {};
+    std::uint8_t addressLow = 0;
+    std::uint8_t addressHigh = 0;
+    int stepMode = 0;
+    int cfgValue = 0;
+    std::uint8_t speed = 0;  // signed where it is used as a number
+    std::int8_t rawSpeed = 0;
+    std::uint8_t flags = 0x60;  // direction bit set, light clear
+    std::uint8_t functions = 0;
+    int maxSpeedForward = 0;
+    int maxSpeedReverse = 0;
+  };
+
+  // On failure writes the not-found reply 0x02 itself.
+  Entry* findByAddress(ReplyChannel& reply, int low, int high);
+  static void convertSpeed(Entry& entry);
+  void reportToHost(const Entry& entry);
+
+  Console& console_;
+  HostSender& host_;
+  const Configuration& config_;
+  // Walk order: the entry of the file's last line first, so it wins.
+  std::vector<Entry> entries_;
 };
 
 }  // namespace p50x

@@ -2,8 +2,13 @@
 // turnout commands, reported to the host as turnout messages.
 #pragma once
 
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
 #include "diag/console.h"
 #include "host/host_sender.h"
+#include "layout/list_file.h"
 #include "station/reply.h"
 
 namespace p50x {
@@ -22,12 +27,35 @@ class TurnoutTable {
   void load(const char* path);
   int count() const;
 
+  // Replaces the entries with the records of `source`.
+  void loadEntries(ListSource& source);
+
   void xTrnt(ReplyChannel& reply, int low, int second);
   void xTrntSts(ReplyChannel& reply, int low, int high);
   void xEvtTrn(ReplyChannel& reply);
 
   // Host event 100: looks the name up; the number changes nothing.
   void hostTurnout(const char* name, int number);
+
+ private:
+  struct Entry {
+    char name[kNameSize] = {};
+    std::uint8_t addressLow = 0;
+    std::uint8_t addressHigh = 0;
+    int position = 1;
+    int statusFlag = 0;
+    int partner = 0;  // 0: none; else low 8 bits = partner's low address, high 0
+  };
+
+  // Both walk under mutex_ and return a result that stays with the caller.
+  Entry* findByAddress(std::uint8_t low, std::uint8_t high);
+  Entry* findByName(const char* name);
+
+  Console& console_;
+  HostSender& host_;
+  mutable std::mutex mutex_;  // guards entries_ (positions and the list itself)
+  // Walk order: the entry of the file's last line first, so it wins.
+  std::vector<Entry> entries_;
 };
 
 }  // namespace p50x

@@ -1,0 +1,220 @@
+#include "layout/loco_table.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "list_files.h"
+#include "support/recording.h"
+
+namespace p50x {
+namespace {
+
+using test::bytes;
+using test::Bytes;
+using Messages = std::vector<std::string>;
+
+class LocoTableTest : public ::testing::Test {
+ protected:
+  void load(const std::string& text) {
+    table.load(files.write("locos.txt", text).c_str());
+    host.clear();
+  }
+  // The next reply, alone: every command writes at most one.
+  Bytes reply() {
+    Bytes b = sink.all();
+    sink.clear();
+    return b;
+  }
+  Messages messages() {
+    Messages m = host.messages();
+    host.clear();
+    return m;
+  }
+  // XEvtLok's record for one address low byte (speed, functions, low, dir/light, raw).
+  Bytes recordOf(int low) {
+    sink.clear();
+    table.xEvtLok(channel);
+    const Bytes all = reply();
+    for (std::size_t i = 0; i + 5 <= all.size(); i += 5) {
+      if (all[i + 2] == low) return Bytes(all.begin() + i, all.begin() + i + 5);
+    }
+    return {};
+  }
+
+  test::TempListFiles files;
+  test::RecordingConsole console;
+  test::RecordingHostSender host;
+  Configuration config;
+  test::RecordingSink sink;
+  ReplyChannel channel{sink};
+  LocoTable table{console, host, config};
+};
+
+TEST_F(LocoTableTest, StartMessageFollowsLoadingAlsoWithoutAFile) {
+  table.load(files.missing().c_str());
+  EXPECT_EQ(console.errText(), "Error opening file: No such file or directory\n");
+  EXPECT_EQ(host.messages(), (Messages{"41;0\n"}));
+  EXPECT_EQ(table.count(), 0);
+
+  host.clear();
+  table.load(
+      files.write("locos.txt", "# name;low;high;mode;cfg;fwd;rev\nLok1;3;0;1;27;100;80\n").c_str());
+  EXPECT_EQ(host.messages(), (Messages{"41;0\n"}));
+  EXPECT_EQ(table.count(), 1);
+}
+
+TEST_F(LocoTableTest, UnknownAddressRepliesTwoAndSendsNothing) {
+  for (const char* text : {"", "Lok1;3;0;2;28;100;80\n"}) {
+    load(text);
+    table.xLok(channel, 4, 0, 10, 0x20);
+    table.xLokX(channel, 3, 1, 10, 0x20);
+    table.xLokCfg(channel, 0, 0);
+    table.xFunc(channel, 4, 0, 1);
+    EXPECT_EQ(sink.writes, (std::vector<Bytes>{{0x02}, {0x02}, {0x02}, {0x02}})) << text;
+    EXPECT_TRUE(messages().empty());
+    sink.clear();
+  }
+  // Nothing was stored by the failed commands.
+  table.xEvtLok(channel);
+  EXPECT_EQ(reply(), bytes({0x00, 0x00, 0x03, 0x80, 0x00, 0x80}));
+  load("");
+  table.xEvtLok(channel);
+  EXPECT_EQ(reply(), bytes({0x80}));
+}
+
+TEST_F(LocoTableTest, ConfigAndFunctionRepliesFindAddressesAsBytes) {
+  // 300 keeps its low 8 bits (44); 200 arrives from the line as signed -56.
+  load("Lok1;300;0;2;28;100;80\nLok2;200;129;2;5;100;80\n");
+  table.xLokCfg(channel, 44, 0);
+  EXPECT_EQ(reply(), bytes({0x00, 0x02, 0x1C, 0xFF, 0xFF}));
+  table.xLokCfg(channel, -56, -127);
+  EXPECT_EQ(reply(), bytes({0x00, 0x02, 0x05, 0xFF, 0xFF}));
+  table.xFunc(channel, 44, 0, 0x0F);
+  EXPECT_EQ(reply(), bytes({0xFF}));
+  EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(LocoTableTest, SpeedMessageScalesTopSpeedBySpeedAndDirection) {
+  load("Lok1;3;0;2;28;100;80\n");
+  struct Case {
+    int speed;
+    int flags;
+    const char* speedText;
+    const char* lightText;
+  };
+  const Case cases[] = {
+      {126, 0x30, "371;Lok1;1;319.3\n", "381;Lok1;1\n"},   // forward, top 100
+      {126, 0x10, "371;Lok1;1;-255.4\n", "381;Lok1;1\n"},  // reverse, top 80
+      {0, 0x00, "371;Lok1;1;-0.0\n", "381;Lok1;0\n"},      // standstill in reverse
+      {0, 0x20, "371;Lok1;1;0.0\n", "381;Lok1;0\n"},
+      {63, 0x2F, "371;Lok1;1;159.6\n", "381;Lok1;0\n"},
+      {-1, 0x20, "371;Lok1;1;-2.5\n", "381;Lok1;0\n"},  // speed byte 0xFF is -1
+      {127, 0xE0, "371;Lok1;1;321.8\n", "381;Lok1;0\n"},
+  };
+  for (const Case& c : cases) {
+    table.xLok(channel, 3, 0, c.speed, c.flags);
+    EXPECT_EQ(reply(), bytes({0x00}));
+    EXPECT_EQ(messages(), (Messages{c.speedText, c.lightText})) << c.speed << " " << c.flags;
+  }
+}
+
+TEST_F(LocoTableTest, ReplyLeavesBeforeTheHostMessagesAndTagIsReadAtMessageTime) {
+  load("Lok1;3;0;3;0;100;80\n");
+  std::vector<std::size_t> repliesAtSend;
+  host.onSend = [&](const char*) { repliesAtSend.push_back(sink.writes.size()); };
+  char tag[] = "10;-7";
+  config.applyLine(tag);
+  table.xLokX(channel, 3, 0, 126, 0x20);
+  EXPECT_EQ(repliesAtSend, (std::vector<std::size_t>{1, 1}));
+  EXPECT_EQ(messages(), (Messages{"371;Lok1;-7;319.3\n", "381;Lok1;0\n"}));
+}
+
+TEST_F(LocoTableTest, LongNamesAndHugeTopSpeedsAreSentWhole) {
+  // The longest name that leaves room for the numbers in a 99-character read.
+  const std::string name(66, 'N');
+  load(name + ";3;0;3;0;2147483647;-2147483648\n");
+  table.xLok(channel, 3, 0, 127, 0x30);
+  table.xLok(channel, 3, 0, 127, 0x10);
+  const Messages m = messages();
+  ASSERT_EQ(m.size(), 4u);
+  EXPECT_EQ(m[0], "371;" + name + ";1;6911006208.0\n");
+  EXPECT_EQ(m[2], "371;" + name + ";1;6911006208.0\n");  // reverse of a negative top
+  EXPECT_EQ(m[3], "381;" + name + ";1\n");
+}
+
+TEST_F(LocoTableTest, ConvertsRawSpeedByStepMode) {
+  load(
+      "M0;10;0;0;0;100;100\nM1;11;0;1;0;100;100\nM2;12;0;2;0;100;100\n"
+      "M3;13;0;3;0;100;100\nM7;17;0;7;0;100;100\n");
+  struct Case {
+    int low;
+    int raw;
+    int speed;  // as XEvtLok reports it
+  };
+  const Case cases[] = {
+      {10, 0, 0},    {10, 1, 2},     {10, 14, 127},  {10, 15, 1}, {11, 1, 4},
+      {11, 27, 126}, {11, 28, 130},  {11, -27, 130}, {12, 3, 13}, {12, 28, 126},
+      {12, -3, 243}, {13, 100, 100}, {13, -1, 255},
+  };
+  for (const Case& c : cases) {
+    table.xLokX(channel, c.low, 0, c.raw, 0x20);
+    EXPECT_EQ(reply(), bytes({0x00}));
+    EXPECT_EQ(recordOf(c.low), bytes({c.speed, 0, c.low, 0x80, c.raw}))
+        << "low " << c.low << " raw " << c.raw;
+  }
+  // The converted speed is what the speed message uses: 27 steps onto 126.
+  messages();
+  table.xLokX(channel, 11, 0, 27, 0x20);
+  EXPECT_EQ(messages().front(), "371;M1;1;319.3\n");
+}
+
+TEST_F(LocoTableTest, UnknownStepModeAndRawSpeedOutsideTheTableKeepTheSpeed) {
+  load("M0;10;0;0;0;100;100\nM7;17;0;7;0;100;100\n");
+  table.xLok(channel, 17, 0, 55, 0x20);
+  table.xLokX(channel, 17, 0, 20, 0x20);
+  EXPECT_EQ(recordOf(17), bytes({55, 0, 17, 0x80, 20}));
+
+  table.xLok(channel, 10, 0, 66, 0x20);
+  for (int raw : {16, -1, 127, -128}) {
+    table.xLokX(channel, 10, 0, raw, 0x20);
+    EXPECT_EQ(recordOf(10), bytes({66, 0, 10, 0x80, raw})) << raw;
+  }
+}
+
+TEST_F(LocoTableTest, EventReportListsEveryLocoLastLineFirst) {
+  load("A;3;0;0;0;100;100\nB;4;0;3;0;100;100\n");
+  table.xLokX(channel, 3, 0, 14, 0x21);
+  table.xLok(channel, 4, 0, 100, 0x1F);  // replaced by B's raw speed 0
+  reply();
+  table.xEvtLok(channel);
+  EXPECT_EQ(reply(), bytes({0x00, 0x0F, 0x04, 0x40, 0x00,  // B
+                            0x7F, 0x01, 0x03, 0x80, 0x0E,  // A
+                            0x80}));
+}
+
+TEST_F(LocoTableTest, EventReportStopsAfterFiftyLocos) {
+  std::string text;
+  for (int i = 1; i <= 60; ++i)
+    text += "L" + std::to_string(i) + ";" + std::to_string(i) + ";0;3;0;1;1\n";
+  load(text);
+  table.xEvtLok(channel);
+  ASSERT_EQ(sink.writes.size(), 1u);
+  const Bytes& r = sink.writes[0];
+  ASSERT_EQ(r.size(), 251u);
+  EXPECT_EQ(r[2], 60);    // the last line first
+  EXPECT_EQ(r[247], 11);  // the fiftieth of the walk
+  EXPECT_EQ(r[250], 0x80);
+}
+
+TEST_F(LocoTableTest, TheLaterOfTwoLinesWithOneAddressWins) {
+  load("Old;3;0;1;1;100;80\nNew;3;0;2;2;100;80\n");
+  table.xLokCfg(channel, 3, 0);
+  EXPECT_EQ(reply(), bytes({0x00, 0x02, 0x02, 0xFF, 0xFF}));
+  table.xLok(channel, 3, 0, 0, 0x20);
+  EXPECT_EQ(messages(), (Messages{"371;New;1;0.0\n", "381;New;0\n"}));
+}
+
+}  // namespace
+}  // namespace p50x

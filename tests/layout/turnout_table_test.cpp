@@ -1,0 +1,151 @@
+#include "layout/turnout_table.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+#include "list_files.h"
+#include "support/recording.h"
+
+namespace p50x {
+namespace {
+
+using test::bytes;
+using test::Bytes;
+using Messages = std::vector<std::string>;
+
+// W1 has W2 (low address 6) as its partner.
+constexpr const char* kExample = "W1;5;0;1;6\nW2;6;0;0;0\n";
+
+class TurnoutTableTest : public ::testing::Test {
+ protected:
+  void load(const std::string& text) { table.load(files.write("turnouts.txt", text).c_str()); }
+  Bytes reply() {
+    Bytes b = sink.all();
+    sink.clear();
+    return b;
+  }
+  Messages messages() {
+    Messages m = host.messages();
+    host.clear();
+    return m;
+  }
+  Bytes status(int low, int high) {
+    table.xTrntSts(channel, low, high);
+    return reply();
+  }
+
+  test::TempListFiles files;
+  test::RecordingConsole console;
+  test::RecordingHostSender host;
+  test::RecordingSink sink;
+  ReplyChannel channel{sink};
+  TurnoutTable table{console, host};
+};
+
+TEST_F(TurnoutTableTest, StatusReportsFlagAndPosition) {
+  load(kExample);
+  EXPECT_EQ(table.count(), 2);
+  EXPECT_EQ(status(5, 0), bytes({0x00, 0x05}));
+  EXPECT_EQ(status(6, 0), bytes({0x00, 0x04}));
+  table.xTrnt(channel, 6, 0x00);
+  EXPECT_EQ(reply(), bytes({0x00}));
+  EXPECT_EQ(status(6, 0), bytes({0x00, 0x00}));
+  EXPECT_EQ(messages(), (Messages{"305;W2;0;\n"}));
+}
+
+TEST_F(TurnoutTableTest, PartnerGivesTheCombinedState) {
+  load(kExample);
+  // Before W2 is commanded it stands at 1: 1 + 2 * 1.
+  table.xTrnt(channel, 5, static_cast<std::int8_t>(0x80));
+  EXPECT_EQ(reply(), bytes({0x00}));
+  EXPECT_EQ(messages(), (Messages{"305;W1;3;\n"}));
+
+  table.xTrnt(channel, 6, 0x00);
+  EXPECT_EQ(messages(), (Messages{"305;W2;0;\n"}));
+  table.xTrnt(channel, 5, static_cast<std::int8_t>(0x80));
+  EXPECT_EQ(messages(), (Messages{"305;W1;2;\n"}));
+  table.xTrnt(channel, 5, 0x00);
+  EXPECT_EQ(messages(), (Messages{"305;W1;0;\n"}));
+  table.xTrnt(channel, 6, static_cast<std::int8_t>(0x80));
+  table.xTrnt(channel, 5, 0x00);
+  EXPECT_EQ(messages(), (Messages{"305;W2;1;\n", "305;W1;1;\n"}));
+  EXPECT_EQ(reply(), bytes({0x00, 0x00, 0x00, 0x00, 0x00}));
+}
+
+TEST_F(TurnoutTableTest, SelfPartnerAndMissingPartner) {
+  load("S;7;0;0;7\nM;8;0;0;99\n");
+  table.xTrnt(channel, 7, static_cast<std::int8_t>(0x80));
+  table.xTrnt(channel, 7, 0x00);
+  EXPECT_EQ(messages(), (Messages{"305;S;3;\n", "305;S;0;\n"}));
+
+  // Without its partner the command still counts, only the message is missing.
+  table.xTrnt(channel, 8, 0x00);
+  EXPECT_EQ(reply(), bytes({0x00, 0x00, 0x00}));
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(status(8, 0), bytes({0x00, 0x00}));
+}
+
+TEST_F(TurnoutTableTest, SecondByteCarriesHighAddressAndDirection) {
+  load("W1;5;0;1;0\nH;5;1;0;0\n");
+  // 0x81: high address 1, direction 1; bits 3 to 6 are ignored.
+  table.xTrnt(channel, 5, static_cast<std::int8_t>(0x81));
+  table.xTrnt(channel, 5, 0x79);
+  EXPECT_EQ(messages(), (Messages{"305;H;1;\n", "305;H;0;\n"}));
+  EXPECT_EQ(reply(), bytes({0x00, 0x00}));
+  // The status query compares the whole second byte.
+  EXPECT_EQ(status(5, static_cast<std::int8_t>(0x80)), Bytes{});
+  EXPECT_EQ(status(5, 1), bytes({0x00, 0x00}));
+  EXPECT_EQ(status(5, 0), bytes({0x00, 0x05}));
+}
+
+TEST_F(TurnoutTableTest, UnknownAddressesAndEmptyTablesAnswerNothing) {
+  table.load(files.missing().c_str());
+  EXPECT_EQ(console.errText(), "Error opening file: No such file or directory\n");
+  EXPECT_EQ(table.count(), 0);
+  for (const char* text : {"missing", "", kExample}) {
+    if (std::string(text) != "missing") load(text);
+    table.xTrnt(channel, 9, 0x00);
+    table.xTrntSts(channel, 9, 0);
+    EXPECT_TRUE(sink.writes.empty()) << text;
+    EXPECT_TRUE(messages().empty());
+    table.xEvtTrn(channel);
+    EXPECT_EQ(reply(), bytes({0x00}));
+  }
+}
+
+TEST_F(TurnoutTableTest, TheLaterOfTwoLinesWithOneAddressWins) {
+  load("Old;5;0;1;0\nNew;5;0;0;0\n");
+  EXPECT_EQ(status(5, 0), bytes({0x00, 0x04}));
+  table.xTrnt(channel, 5, 0x00);
+  EXPECT_EQ(messages(), (Messages{"305;New;0;\n"}));
+}
+
+// The host's report moves no turnout, and it is not held up by a command that
+// waits for the host's answer.
+TEST_F(TurnoutTableTest, HostReportChangesNothingAndIsServedWhileACommandWaits) {
+  load(kExample);
+  test::RecordingSink otherSink;
+  ReplyChannel otherChannel{otherSink};
+  std::future<void> other;
+  bool servedDuringWait = false;
+  host.onSend = [&](const char*) {
+    other = std::async(std::launch::async, [&] {
+      table.hostTurnout("W2", 0);
+      table.hostTurnout("nobody", 0);
+      table.xTrntSts(otherChannel, 6, 0);
+    });
+    servedDuringWait = test::waitFor(
+        [&] { return other.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+  };
+  table.xTrnt(channel, 5, 0x00);
+  other.wait();
+  host.onSend = nullptr;
+  EXPECT_TRUE(servedDuringWait);
+  EXPECT_EQ(otherSink.all(), bytes({0x00, 0x04}));
+}
+
+}  // namespace
+}  // namespace p50x
