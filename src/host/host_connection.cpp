@@ -11,6 +11,9 @@ HostConnection::HostConnection(Console& console) : console_(console) {}
 
 HostConnection::~HostConnection() {
   close();
+  // Whatever the flag says, the receiver must wake before it is joined.
+  sock::shutdownSocket(readSocket_);
+  sock::shutdownSocket(writeSocket_);
   // The receiver still runs the callback after its receive has returned; the
   // sockets and this object must outlive it.
   if (receiver_.joinable()) receiver_.join();
@@ -24,8 +27,9 @@ void HostConnection::setCallback(Callback callback) {
 }
 
 int HostConnection::connect(const char* address, int port) {
-  // A second connect would replace handles that the receiver may still use.
-  if (connectTried_) return -1;
+  // A second connect would replace handles that the receiver may still use,
+  // and a closed link stays closed.
+  if (connectTried_ || closed_.load()) return -1;
   connectTried_ = true;
 
   const int started = sock::startSocketLibrary();

@@ -101,8 +101,8 @@ void HostSimulator::acceptLoop(sock::SocketHandle listener, Link link) {
       }
       auto connection = std::make_unique<Connection>();
       connection->link = link;
-      connection->role = perLink_[index(link)]++ % 2 == 0 ? Role::kRead : Role::kWrite;
-      connection->number = static_cast<int>(connections_.size());
+      connection->number = perLink_[index(link)]++;
+      connection->role = connection->number % 2 == 0 ? Role::kRead : Role::kWrite;
       connection->socket = s;
       c = connection.get();
       connections_.push_back(std::move(connection));

@@ -44,7 +44,10 @@ struct Options {
 struct Message {
   Link link;
   Role role;
-  int connection;  // number of the connection in the order taken, from 0
+  // Number of the connection on its port in the order taken, from 0 (so the
+  // read connection of a pair is even). The two ports are served by two
+  // threads, so no order between them is kept.
+  int connection;
   std::string text;
   std::chrono::system_clock::time_point time;
 };
