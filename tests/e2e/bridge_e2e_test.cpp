@@ -1,0 +1,210 @@
+// The bridge as users run it: a separate process with a configuration file,
+// a pseudo-terminal for the control software and the host simulator on
+// loopback. Each test reads as the story of one road through the system.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bridge_process.h"
+#include "host_simulator.h"
+#include "support/recording.h"
+
+namespace p50x::test {
+namespace {
+
+using namespace std::chrono_literals;
+using hostsim::HostSimulator;
+using hostsim::Link;
+using hostsim::Role;
+using Line = std::vector<unsigned char>;
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class BridgeEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/p50x-e2e-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    hostsim::Options options;
+    options.eventPort = 0;
+    options.commandPort = 0;
+    host_ = std::make_unique<HostSimulator>(options);
+    ASSERT_TRUE(host_->start()) << host_->error();
+
+    writeFile(dir_ + "/Loks.txt", "# name;al;ah;mode;cfg;fwd;rev\nLok1;3;0;2;28;100;80\n");
+    writeFile(dir_ + "/Weichen.txt", "W1;5;0;1;6\nW2;6;0;0;0\n");
+    writeFile(dir_ + "/Melder.txt", "K1;1;1\nK2;1;16\nK3;3;9\n");
+    serialPort_ = "pty:" + dir_ + "/tty";
+  }
+
+  void TearDown() override {
+    bridge_.reset();
+    host_.reset();
+    std::system(("rm -rf " + dir_).c_str());
+  }
+
+  std::string config(const std::string& serialPort, int eventPort, int commandPort) const {
+    std::ostringstream c;
+    c << "1;Loks.txt\n2;Melder.txt\n3;Weichen.txt\n4;" << serialPort << "\n5;127.0.0.1\n"
+      << "6;monitor.txt\n7;" << eventPort << "\n8;" << commandPort << "\n9;57600\n10;1\n";
+    return c.str();
+  }
+
+  // Starts the bridge on the standard test settings; waits for "ESC=BREAK".
+  void startBridge(bool waitForReady = true) {
+    writeFile(dir_ + "/Config.txt", config(serialPort_, host_->eventPort(), host_->commandPort()));
+    bridge_ = std::make_unique<BridgeProcess>();
+    ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Config.txt"}, dir_));
+    if (!waitForReady) return;
+    ASSERT_TRUE(bridge_->waitForOutput("ESC=BREAK")) << bridge_->output() << bridge_->errors();
+    ASSERT_TRUE(line_.open(dir_ + "/tty"));
+  }
+
+  std::vector<std::string> hostTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : host_->messages()) texts.push_back(m.text);
+    return texts;
+  }
+
+  std::string dir_;
+  std::string serialPort_;
+  std::unique_ptr<HostSimulator> host_;
+  std::unique_ptr<BridgeProcess> bridge_;
+  ControlLine line_;
+};
+
+TEST_F(BridgeEndToEnd, LocomotiveCommandReachesTheHostBeforeItsReplyReachesTheLine) {
+  startBridge();
+  ASSERT_TRUE(host_->waitForMessages(1, 5s));  // the start message
+  host_->setAnswerDelay(100);
+
+  // XLok for address 3/0: speed 126, forward with light.
+  line_.send({'X', 0x80, 3, 0, 126, 0x30});
+  EXPECT_EQ(line_.receive(1), Line{0x00});
+  // The reply leaves only after the host has answered both messages.
+  EXPECT_EQ(hostTexts(),
+            (std::vector<std::string>{"41;0\n", "371;Lok1;1;319.3\n", "381;Lok1;1\n"}));
+}
+
+TEST_F(BridgeEndToEnd, FeedbackReportFromTheHostShowsInXEvtSen) {
+  startBridge();
+  ASSERT_TRUE(host_->sendEvent("150;1;K2"));
+  const Line expected = {1, 0x00, 0x01, 2, 0, 0, 3, 0, 0, 0x00};
+  // The event travels on another thread: ask until it shows (or the deadline).
+  EXPECT_TRUE(waitFor([&] {
+    line_.send({'X', 0xCB});
+    return line_.receive(expected.size()) == expected;
+  }));
+}
+
+TEST_F(BridgeEndToEnd, EscEndsTheBridgeAndTheMonitorFileHoldsEveryByte) {
+  startBridge();
+  line_.send({'X', 0xA0});
+  EXPECT_EQ(line_.receive(10), (Line{0x03, 0x01, 0x04, 0x06, 0x04, 0x00, 0x13, 0x07, 0x56, 0x00}));
+  bridge_->type("A");
+  EXPECT_EQ(line_.receive(1), Line{'A'});
+  bridge_->type("\x1b");
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+
+  EXPECT_EQ(bridge_->output(),
+            "Version 0.3\nConfig-Datei:            Config.txt\nMonitorFlag=1\n\nESC=BREAK\n\n"
+            "65\n27\n");
+  EXPECT_EQ(readFile(dir_ + "/monitor.txt"),
+            "\n-------------\n\nR 58 a0 \nS 03 01 04 06 04 00 13 07 56 00 41 ");
+  EXPECT_TRUE(host_->waitForClosed(4, 5s));
+}
+
+TEST_F(BridgeEndToEnd, SigtermRunsTheSameOrderlyShutdown) {
+  startBridge();
+  line_.send({'X', 0xA2});
+  EXPECT_EQ(line_.receive(1), Line{0x08});
+  bridge_->signal(SIGTERM);
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+  EXPECT_EQ(readFile(dir_ + "/monitor.txt"), "\n-------------\n\nR 58 a2 \nS 08 ");
+  EXPECT_TRUE(host_->waitForClosed(4, 5s));
+  struct stat st {};
+  EXPECT_NE(::lstat((dir_ + "/tty").c_str(), &st), 0) << "the pty link is removed at close";
+}
+
+TEST_F(BridgeEndToEnd, InputArrivingDuringStartUpIsHeldNotLost) {
+  // The host answers the start message slowly, so start-up stands still in
+  // the middle while the serial port and the event link are already open.
+  host_->setAnswerDelay(800);
+  startBridge(/*waitForReady=*/false);
+  ASSERT_TRUE(waitFor([&] { return line_.open(dir_ + "/tty"); }));
+  ASSERT_TRUE(host_->waitForMessages(1, 5s));  // start-up is at the start message
+  ASSERT_TRUE(host_->sendEvent("150;1;K1"));
+  line_.send({'X', 0xA0});
+  EXPECT_EQ(line_.receive(10, 5s).size(), 10u);
+  EXPECT_TRUE(bridge_->waitForOutput("ESC=BREAK"));
+  host_->setAnswerDelay(0);
+  line_.send({'X', 0xCB});
+  EXPECT_EQ(line_.receive(10), (Line{1, 0x80, 0x00, 2, 0, 0, 3, 0, 0, 0x00}));
+}
+
+TEST_F(BridgeEndToEnd, ShutdownDoesNotWaitForAHostThatNeverAnswers) {
+  startBridge();
+  ASSERT_TRUE(host_->waitForMessages(1, 5s));
+  host_->setNeverAnswer(true);
+  line_.send({'X', 0x80, 3, 0, 10, 0x20});
+  ASSERT_TRUE(host_->waitForMessages(2, 5s));  // the speed message waits for its answer
+  const auto begin = std::chrono::steady_clock::now();
+  bridge_->type("\x1b");
+  EXPECT_EQ(bridge_->waitForExit(5s), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
+}
+
+TEST_F(BridgeEndToEnd, StartUpStopsAtAMissingConfigurationFile) {
+  bridge_ = std::make_unique<BridgeProcess>();
+  ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Nirgends.txt"}, dir_));
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+  EXPECT_EQ(bridge_->output(), "Version 0.3\nConfig-Datei:            Nirgends.txt\n");
+  EXPECT_EQ(bridge_->errors(),
+            "Fehler beim Zugriff auf die Konfigurationsdatei.\n: No such file or directory\n");
+  EXPECT_EQ(host_->connectionCount(), 0);
+}
+
+TEST_F(BridgeEndToEnd, StartUpStopsWhenNoHostListens) {
+  const int eventPort = host_->eventPort();
+  const int commandPort = host_->commandPort();
+  host_->stop();
+  writeFile(dir_ + "/Config.txt", config(serialPort_, eventPort, commandPort));
+  bridge_ = std::make_unique<BridgeProcess>();
+  ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Config.txt"}, dir_));
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+  EXPECT_NE(bridge_->output().find("Read Connect error\n"), std::string::npos);
+  struct stat st {};
+  EXPECT_NE(::lstat((dir_ + "/tty").c_str(), &st), 0) << "the serial port is never opened";
+}
+
+TEST_F(BridgeEndToEnd, StartUpStopsWhenTheSerialDeviceIsMissing) {
+  serialPort_ = dir_ + "/no-such-tty";
+  startBridge(/*waitForReady=*/false);
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+  EXPECT_NE(bridge_->output().find("ERROR : com->connect 8\n"), std::string::npos);
+  EXPECT_TRUE(host_->waitForClosed(4, 5s));
+  EXPECT_TRUE(host_->messages().empty()) << "no list is loaded, no start message is sent";
+}
+
+}  // namespace
+}  // namespace p50x::test

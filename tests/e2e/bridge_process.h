@@ -1,0 +1,72 @@
+// The bridge as a separate process, as users run it: its standard input is a
+// pipe the test types into, its output is captured for the test to read.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace p50x::test {
+
+class BridgeProcess {
+ public:
+  BridgeProcess() = default;
+  ~BridgeProcess();
+  BridgeProcess(const BridgeProcess&) = delete;
+  BridgeProcess& operator=(const BridgeProcess&) = delete;
+
+  // Starts `program args...` in `workDir`.
+  bool start(const std::string& program, const std::vector<std::string>& args,
+             const std::string& workDir);
+
+  void type(const std::string& keys);   // onto standard input
+  void closeInput();                    // end of standard input
+  void signal(int signalNumber);
+
+  // Waits until standard output holds `text` (or the deadline passes).
+  bool waitForOutput(const std::string& text,
+                     std::chrono::milliseconds deadline = std::chrono::seconds(10));
+  std::string output() const;
+  std::string errors() const;
+
+  // Waits for the end; returns the exit status, or -1 on a deadline / a signal.
+  int waitForExit(std::chrono::milliseconds deadline = std::chrono::seconds(10));
+  bool running() const { return pid_ > 0 && !exited_; }
+
+ private:
+  void drain(int fd, std::string& into);
+
+  int pid_ = -1;
+  bool exited_ = false;
+  int status_ = -1;
+  int input_ = -1;
+  std::thread outReader_;
+  std::thread errReader_;
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  int openStreams_ = 0;  // output streams not yet at their end
+  std::string out_;
+  std::string err_;
+};
+
+// The control software's end of the serial line: a pty path opened raw.
+class ControlLine {
+ public:
+  ~ControlLine();
+  bool open(const std::string& path);
+  void close();
+  void send(const std::vector<unsigned char>& bytes);
+  // Reads exactly n bytes, or what arrived before the deadline.
+  std::vector<unsigned char> receive(std::size_t n,
+                                     std::chrono::milliseconds deadline = std::chrono::seconds(5));
+  // True when nothing arrives within the given time.
+  bool silentFor(std::chrono::milliseconds quiet);
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace p50x::test
