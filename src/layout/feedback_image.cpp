@@ -23,6 +23,7 @@ void FeedbackImage::load(const char* path) {
     image_.clear();
     highestModule_ = 0;
     moduleParameter_ = 0;
+    changed_ = false;
     return;
   }
   loadEntries(source);
@@ -58,6 +59,7 @@ void FeedbackImage::loadEntries(ListSource& source) {
   highestModule_ = highest;
   image_.assign(2 * static_cast<std::size_t>(highest), 0);
   moduleParameter_ = static_cast<int>(2 * highest);
+  changed_ = false;
 }
 
 void FeedbackImage::setTrafficLog(TrafficLog* log) {
@@ -85,11 +87,14 @@ void FeedbackImage::changeContact(const char* name, bool occupied) {
     bit -= 8;
   }
   const auto mask = static_cast<std::uint8_t>(1u << (8 - bit));
+  const std::uint8_t before = image_[index];
   if (occupied) {
     image_[index] |= mask;
   } else {
     image_[index] &= static_cast<std::uint8_t>(~mask);
   }
+  // A report that repeats the known state is no event for the client.
+  if (image_[index] != before) changed_ = true;
 }
 
 void FeedbackImage::setContact(const char* name) {
@@ -110,11 +115,41 @@ unsigned FeedbackImage::highestModule() const {
   return highestModule_;
 }
 
-// X 99 -> 00; then every contact reads free
-void FeedbackImage::xSensOff(ReplyChannel& reply) {
+bool FeedbackImage::changedSinceReport() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return changed_;
+}
+
+// X 99 -> 00; then every contact reads free. P50X-only: 99 -> 00, the image
+// stays and any set bit raises the change flag.
+void FeedbackImage::xSensOff(ReplyChannel& reply, StationMode mode) {
+  if (mode == StationMode::P50XOnly) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const bool anySet =
+          std::any_of(image_.begin(), image_.end(), [](std::uint8_t b) { return b != 0; });
+      if (anySet) changed_ = true;
+    }
+    reply.send({0x00});
+    return;
+  }
   reply.send({0x00});
   std::lock_guard<std::mutex> lock(mutex_);
   std::fill(image_.begin(), image_.end(), std::uint8_t{0});
+}
+
+// 98 module -> 00 byte1 byte2; 00 00 00 for a module outside the image
+void FeedbackImage::xSensor(ReplyChannel& reply, int module) {
+  std::uint8_t first = 0;
+  std::uint8_t second = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (module >= 1 && static_cast<unsigned>(module) <= highestModule_) {
+      first = image_[2 * static_cast<std::size_t>(module - 1)];
+      second = image_[2 * static_cast<std::size_t>(module - 1) + 1];
+    }
+  }
+  reply.send({0x00, first, second});
 }
 
 // X 9C p -> 00 value | nothing (p != 0). The reply is logged once more as sent,
@@ -153,6 +188,9 @@ void FeedbackImage::xEvtSen(ReplyChannel& reply) {
   std::size_t n = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    // Cleared before the image is read: a host report that lands after this
+    // report raises the flag again and is fetched next time.
+    changed_ = false;
     const unsigned reported = std::min(highestModule_, kMaxReportedModules);
     for (unsigned j = 1; j <= reported; ++j) {
       out[n++] = static_cast<std::uint8_t>(j);

@@ -11,12 +11,14 @@
 #include "diag/traffic_log.h"
 #include "layout/list_file.h"
 #include "station/reply.h"
+#include "station/station_mode.h"
 
 namespace p50x {
 
 // Threads: loaded on the console thread during start-up; the commands run on
 // the serial worker, setContact/clearContact on either host receiver. A small
-// mutex guards every bit change and every read of the image.
+// mutex guards every bit change, every read of the image and the change flag
+// that XEvent reports.
 class FeedbackImage {
  public:
   explicit FeedbackImage(Console& console);
@@ -38,7 +40,16 @@ class FeedbackImage {
   int moduleParameter() const;
   unsigned highestModule() const;
 
-  void xSensOff(ReplyChannel& reply);
+  // True when a host report flipped a bit (or a P50X-only XSensOff found bits
+  // set) since XEvtSen last answered: bit 2 of the P50X-only XEvent reply.
+  bool changedSinceReport() const;
+
+  // Mixed mode clears the image. In P50X-only mode the image is the layout's
+  // real occupancy, which the host reports only on change, so it stays and the
+  // client is told to fetch it.
+  void xSensOff(ReplyChannel& reply, StationMode mode = StationMode::Mixed);
+  // P50X-only mode: one module's two bytes.
+  void xSensor(ReplyChannel& reply, int module);
   void x88PGet(ReplyChannel& reply, int parameter);
   void x88PSet(ReplyChannel& reply, int parameter, int value);
   void xEvtSen(ReplyChannel& reply);
@@ -69,6 +80,7 @@ class FeedbackImage {
   unsigned highestModule_ = 0;
   int moduleParameter_ = 0;
   std::vector<std::uint8_t> image_;  // 2 * highestModule_ bytes
+  bool changed_ = false;             // see changedSinceReport()
 };
 
 }  // namespace p50x

@@ -15,6 +15,9 @@ constexpr std::uint8_t kStepTable[16] = {0,  2,  10, 19, 29,  38,  48,  57,
 constexpr double kSpeedScale = 3.19284802;
 constexpr std::uint8_t kDirectionBit = 0x20;
 constexpr std::uint8_t kLightBit = 0x10;
+constexpr std::uint8_t kFunctionBits = 0x0F;  // F1 to F4
+// On the station's scale 1 is no speed but the emergency stop.
+constexpr std::uint8_t kEmergencyStop = 1;
 constexpr int kLocoFields = 7;
 
 std::uint8_t low8(int value) {
@@ -89,12 +92,13 @@ void LocoTable::convertSpeed(Entry& e) {
 // The host wants the speed in its own units: the top speed of the direction
 // scaled by the station speed, signed by the direction bit. Each step is
 // rounded to single precision, so the printed decimal matches what the host
-// has always been sent.
+// has always been sent. An emergency stop leaves the locomotive standing, so
+// the host hears a standstill rather than the slowest crawl.
 void LocoTable::reportToHost(const Entry& e) {
   const bool forward = (e.flags & kDirectionBit) != 0;
   const int top = forward ? e.maxSpeedForward : e.maxSpeedReverse;
   const float a = static_cast<float>(static_cast<double>(top) * kSpeedScale);
-  const int speed = static_cast<std::int8_t>(e.speed);
+  const int speed = e.speed == kEmergencyStop ? 0 : static_cast<std::int8_t>(e.speed);
   float v = static_cast<float>(static_cast<double>(a) * speed / 126);
   if (!forward) v = -v;  // a standstill in reverse stays -0.0
   const int tag = toInt(config_.speedReportTag());
@@ -132,19 +136,26 @@ void LocoTable::xLokCfg(ReplyChannel& reply, int low, int high) {
   reply.send({0x00, low8(e->stepMode), low8(e->cfgValue), 0xFF, 0xFF});
 }
 
-// X 88 al ah fn -> FF | 02
+// X 88 al ah fn -> FF | 02. F1 to F4 are also bits of the XLok flags: the
+// latest of the two commands is their state.
 void LocoTable::xFunc(ReplyChannel& reply, int low, int high, int functions) {
   Entry* e = findByAddress(reply, low, high);
   if (e == nullptr) return;
   e->functions = low8(functions);
+  e->flags =
+      static_cast<std::uint8_t>((e->flags & ~kFunctionBits) | (low8(functions) & kFunctionBits));
   reply.send({0xFF});
 }
 
 // X C9 -> per locomotive: speed, functions, address low, dir<<7|light<<6, raw;
-// then 80. Every entry is converted from its raw speed first, so a speed set by
-// XLok is replaced by that conversion.
-void LocoTable::xEvtLok(ReplyChannel& reply) {
-  for (Entry& e : entries_) convertSpeed(e);
+// then 80 (P50X-only mode: 80 alone). The report reads the entries and never
+// changes them: XLokX has already converted its raw speed, and converting again
+// here would overwrite the speed of a later XLok.
+void LocoTable::xEvtLok(ReplyChannel& reply, StationMode mode) {
+  if (mode == StationMode::P50XOnly) {
+    reply.send({0x80});
+    return;
+  }
   std::uint8_t* out = reply.area();
   std::size_t n = 0;
   const std::size_t reported = std::min<std::size_t>(entries_.size(), kMaxReportedLocos);

@@ -10,6 +10,7 @@
 #include "host/host_sender.h"
 #include "layout/list_file.h"
 #include "station/reply.h"
+#include "station/station_mode.h"
 
 namespace p50x {
 
@@ -35,7 +36,9 @@ class LocoTable {
   void xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int flags);
   void xLokCfg(ReplyChannel& reply, int low, int high);
   void xFunc(ReplyChannel& reply, int low, int high, int functions);
-  void xEvtLok(ReplyChannel& reply);
+  // Mixed mode reports every locomotive; in P50X-only mode no other controller
+  // can have changed one, so the report is the end byte alone.
+  void xEvtLok(ReplyChannel& reply, StationMode mode = StationMode::Mixed);
 
   // A reply of 5 bytes per locomotive and the end byte stays below the 256
   // bytes a serial write takes.

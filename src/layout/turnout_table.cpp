@@ -10,6 +10,7 @@ namespace p50x {
 
 namespace {
 constexpr int kTurnoutFields = 5;
+constexpr std::uint8_t kCoilBit = 0x40;
 std::uint8_t low8(int value) {
   return static_cast<std::uint8_t>(value);
 }
@@ -66,13 +67,14 @@ TurnoutTable::Entry* TurnoutTable::findByName(const char* name) {
   return nullptr;
 }
 
-// X 90 al second -> 00 | nothing; second: bits 0-2 high address, bit 7
-// direction. Then "305;name;state;" where a partner makes the state
+// X 90 al second -> 00 | nothing; second: bits 0-2 high address, bit 6 coil
+// on, bit 7 direction. Then "305;name;state;" where a partner makes the state
 // partner position + 2 * direction.
-void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second) {
+void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode mode) {
   const std::uint8_t secondByte = low8(second);
   const std::uint8_t high = secondByte & 0x07;
   const int direction = (secondByte & 0x80) != 0 ? 1 : 0;
+  const bool coilOn = (secondByte & kCoilBit) != 0;
 
   char name[kNameSize];
   int state = direction;
@@ -81,16 +83,24 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second) {
     std::lock_guard<std::mutex> lock(mutex_);
     Entry* e = findByAddress(low8(low), high);
     if (e == nullptr) return;
-    e->position = direction;
-    copyField(name, sizeof name, e->name);
-    if (e->partner != 0) {
-      const Entry* partner = findByAddress(low8(e->partner), 0);
-      // Without its partner the combined state is unknown: say nothing rather
-      // than something wrong.
-      if (partner == nullptr) {
-        report = false;
-      } else {
-        state = partner->position + 2 * direction;
+    // A P50X-only client switches with the coil on and then repeats the command
+    // with the coil off. The repeat moves nothing; passing it on would only make
+    // the serial side wait for the host once more.
+    const bool coilRelease = mode == StationMode::P50XOnly && !coilOn && e->position == direction;
+    if (coilRelease) {
+      report = false;
+    } else {
+      e->position = direction;
+      copyField(name, sizeof name, e->name);
+      if (e->partner != 0) {
+        const Entry* partner = findByAddress(low8(e->partner), 0);
+        // Without its partner the combined state is unknown: say nothing rather
+        // than something wrong.
+        if (partner == nullptr) {
+          report = false;
+        } else {
+          state = partner->position + 2 * direction;
+        }
       }
     }
   }

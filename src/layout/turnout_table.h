@@ -10,6 +10,7 @@
 #include "host/host_sender.h"
 #include "layout/list_file.h"
 #include "station/reply.h"
+#include "station/station_mode.h"
 
 namespace p50x {
 
@@ -30,7 +31,10 @@ class TurnoutTable {
   // Replaces the entries with the records of `source`.
   void loadEntries(ListSource& source);
 
-  void xTrnt(ReplyChannel& reply, int low, int second);
+  // In P50X-only mode a command with the coil bit (0x40) clear that names the
+  // position the turnout already has only releases the coil: reply 00, no
+  // change, no message.
+  void xTrnt(ReplyChannel& reply, int low, int second, StationMode mode = StationMode::Mixed);
   void xTrntSts(ReplyChannel& reply, int low, int high);
   void xEvtTrn(ReplyChannel& reply);
 

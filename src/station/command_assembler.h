@@ -2,25 +2,40 @@
 // or dispatches each one.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "diag/console.h"
 #include "station/p50xb_dispatch.h"
 #include "station/reply.h"
+#include "station/station_mode.h"
 
 namespace p50x {
 
-// Threads: only the serial worker feeds it (deliveries never overlap); it is
-// created, wired and released on the console thread while no delivery can
-// reach it. No guard needed.
+// Threads: only the serial worker feeds it (deliveries never overlap) and only
+// it calls the clock; it is created, wired and released on the console thread
+// while no delivery can reach it. No guard needed.
 class CommandAssembler {
  public:
   static constexpr int kInputSize = 80;  // 79 command bytes and a zero byte
+
+  using TimePoint = std::chrono::steady_clock::time_point;
+  using Clock = std::function<TimePoint()>;
+
+  // In P50X-only mode a binary command whose bytes stop for longer than this
+  // has lost a byte; the next byte starts a new command.
+  static constexpr std::chrono::milliseconds kBinaryPause{200};
 
   CommandAssembler(ReplySink& sink, Console& console);
 
   // Wires the handlers; called before the first delivery.
   void setTargets(const StationTargets& targets) { targets_ = targets; }
+
+  // Replaces the steady clock that times P50X-only binary input; called
+  // before the first delivery.
+  void setClock(Clock clock) { clock_ = std::move(clock); }
 
   // One delivery of n >= 1 received bytes.
   void feed(int n, const std::uint8_t* bytes);
@@ -28,6 +43,7 @@ class CommandAssembler {
   ReplyChannel& reply() { return reply_; }
   const std::uint8_t* input() const { return input_; }
   int inputCount() const { return inputCount_; }
+  StationMode mode() const { return mode_; }
 
   // Writes 40 - (3n + 4) spaces (none when that is not positive), then text.
   static void printPadded(Console& console, int n, const char* text);
@@ -35,9 +51,8 @@ class CommandAssembler {
  private:
   // Implementation's choice beyond this point.
 
-  // What the held command is, judged afresh on every delivery from its first
-  // byte (and the second, for "X"/"x"). A further framing mode adds its own
-  // rows to classify() and, if it needs one, its own family here.
+  // What the held command is in mixed mode, judged afresh on every delivery
+  // from its first byte (and the second, for "X"/"x").
   enum class Family {
     Zero,   // the one-byte command 0x00
     Nop,    // the one-byte command 0xC4
@@ -46,19 +61,35 @@ class CommandAssembler {
     P50Xb,  // "X"/"x", opcode >= 0x80, length from the command table
   };
 
+  // Mixed mode takes a delivery whole, as the station always has.
+  void feedMixed(int n, const std::uint8_t* bytes);
   Family classify(int deliverySize) const;
   void handleP50();
   void handleP50Xa();
   void frameP50Xb();
+
+  // P50X-only mode takes every byte on its own, so each command of a larger
+  // delivery is answered.
+  void feedP50XOnly(std::uint8_t byte);
+  void frameBinary(int prefixLength);
+  void handleP50XOnlyText();
+
+  bool holdsBinary() const;
+  int prefixedOpcodeInText(int from) const;
+  void restartAt(int start);
   void sendPrompt();
   void discardOverlong();
   void clear() { inputCount_ = 0; }
   bool lastIsCr() const;
   bool startsWith(const char* prefix, int length) const;
+  bool sendCommonP50XaReply(const std::uint8_t* line, int length);
 
   Console& console_;
   ReplyChannel reply_;
   StationTargets targets_;
+  Clock clock_ = &std::chrono::steady_clock::now;
+  StationMode mode_ = StationMode::Mixed;
+  TimePoint lastBinaryByte_{};  // arrival of the newest byte of held binary input
   std::uint8_t input_[kInputSize] = {};
   int inputCount_ = 0;
 };

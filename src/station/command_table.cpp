@@ -4,6 +4,7 @@
 
 namespace p50x {
 
+// clang-format off
 const CommandDescriptor kP50XbCommands[34] = {
     {0x80, 5, "XLok"},       {0x81, 5, "XLokX"},      {0x84, 3, "XLokSts"},
     {0x85, 3, "XLokCfg"},    {0x86, 5, "XLokCfgSet"}, {0x87, 7, "Xm3Sid"},
@@ -18,21 +19,41 @@ const CommandDescriptor kP50XbCommands[34] = {
     {0xC9, 1, "XEvtLok"},    {0xCA, 1, "XEvtTrn"},    {0xCB, 1, "XEvtSen"},
     {0, 0, ""},
 };
+// clang-format on
+
+// Lengths as measured on the wire, opcode included; with the "X" counted as
+// index 0 that length is the last index.
+const CommandDescriptor kProgrammingTrackCommands[14] = {
+    {0xEC, 3, "programming track"}, {0xED, 4, "programming track"},
+    {0xEE, 3, "programming track"}, {0xEF, 4, "programming track"},
+    {0xF0, 3, "programming track"}, {0xF1, 4, "programming track"},
+    {0xF2, 3, "programming track"}, {0xF3, 5, "programming track"},
+    {0xDA, 5, "programming track"}, {0xDE, 6, "programming track"},
+    {0xE1, 1, "programming track"}, {0xE2, 1, "programming track"},
+    {0xCE, 1, "programming track"}, {0, 0, ""},
+};
 
 namespace {
-// Built once from the table, so the table stays the single source and the
+// Built once from a table, so the table stays the single source and the
 // per-byte lookup is one index.
 struct OpcodeIndex {
   std::array<const CommandDescriptor*, 256> rows{};
-  OpcodeIndex() {
-    for (const CommandDescriptor* row = kP50XbCommands; row->opcode != 0; ++row) {
+  explicit OpcodeIndex(const CommandDescriptor* table) {
+    for (const CommandDescriptor* row = table; row->opcode != 0; ++row) {
       rows[static_cast<std::size_t>(row->opcode)] = row;
     }
   }
 };
-const OpcodeIndex kIndex;
+const OpcodeIndex kIndex(kP50XbCommands);
+const OpcodeIndex kProgrammingTrackIndex(kProgrammingTrackCommands);
 }  // namespace
 
-const CommandDescriptor* findCommand(std::uint8_t opcode) { return kIndex.rows[opcode]; }
+const CommandDescriptor* findCommand(std::uint8_t opcode) {
+  return kIndex.rows[opcode];
+}
+
+const CommandDescriptor* findProgrammingTrackCommand(std::uint8_t opcode) {
+  return kProgrammingTrackIndex.rows[opcode];
+}
 
 }  // namespace p50x

@@ -19,4 +19,13 @@ extern const CommandDescriptor kP50XbCommands[34];
 // sits on the per-byte path.
 const CommandDescriptor* findCommand(std::uint8_t opcode);
 
+// Programming-track commands that control software sends in P50X-only mode.
+// The station has no programming track: it only needs their lengths to consume
+// them whole before it answers "not supported". Same row form as above, ended
+// by opcode 0; they are no P50Xb table rows and never reach the dispatch.
+extern const CommandDescriptor kProgrammingTrackCommands[14];
+
+// The programming-track row for an opcode, or nullptr.
+const CommandDescriptor* findProgrammingTrackCommand(std::uint8_t opcode);
+
 }  // namespace p50x

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "station/reply.h"
+#include "station/station_mode.h"
 
 namespace p50x {
 
@@ -21,7 +22,12 @@ struct StationTargets {
   FeedbackImage* feedback = nullptr;
 };
 
-// `input` holds the complete command: "X"/"x", the opcode, the parameter bytes.
-void dispatchP50Xb(const std::uint8_t* input, ReplyChannel& reply, const StationTargets& targets);
+// `command` points at the opcode of a complete command of the command table,
+// followed by its parameter bytes; a "X"/"x" prefix, if it came with one, lies
+// before it and plays no part. In P50X-only mode the table rows without a
+// handler answer too (see the .cpp), so the control software never waits for
+// a reply that is not coming.
+void dispatchP50Xb(const std::uint8_t* command, ReplyChannel& reply, const StationTargets& targets,
+                   StationMode mode);
 
 }  // namespace p50x

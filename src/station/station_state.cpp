@@ -7,7 +7,9 @@ void StationState::xVer(ReplyChannel& reply) {
   reply.send({0x03, 0x01, 0x04, 0x06, 0x04, 0x00, 0x13, 0x07, 0x56, 0x00});
 }
 
-void StationState::xStatus(ReplyChannel& reply) { reply.send({status_}); }
+void StationState::xStatus(ReplyChannel& reply) {
+  reply.send({status_});
+}
 
 void StationState::xPwrOff(ReplyChannel& reply) {
   status_ = static_cast<std::uint8_t>(status_ & ~kPowerBit);
@@ -19,6 +21,8 @@ void StationState::xPwrOn(ReplyChannel& reply) {
   reply.send({0x00});
 }
 
-void StationState::xEvent(ReplyChannel& reply) { reply.send({0x00}); }
+void StationState::xEvent(ReplyChannel& reply, bool feedbackChanged) {
+  reply.send({feedbackChanged ? kFeedbackEventBit : std::uint8_t{0x00}});
+}
 
 }  // namespace p50x

@@ -20,7 +20,11 @@ class StationState {
   void xStatus(ReplyChannel& reply);  // X A2 -> status
   void xPwrOff(ReplyChannel& reply);  // X A6 -> 00, power bit cleared
   void xPwrOn(ReplyChannel& reply);   // X A7 -> 00, status = 08
-  void xEvent(ReplyChannel& reply);   // X C8 -> 00
+  // X C8 -> 00, or 04 when the feedback image changed since XEvtSen last
+  // answered. The caller decides whether the mode reports that at all.
+  void xEvent(ReplyChannel& reply, bool feedbackChanged);
+
+  static constexpr std::uint8_t kFeedbackEventBit = 0x04;
 
  private:
   std::uint8_t status_ = kPowerBit;  // the station starts with track power on

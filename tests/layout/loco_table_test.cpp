@@ -186,12 +186,58 @@ TEST_F(LocoTableTest, UnknownStepModeAndRawSpeedOutsideTheTableKeepTheSpeed) {
 TEST_F(LocoTableTest, EventReportListsEveryLocoLastLineFirst) {
   load("A;3;0;0;0;100;100\nB;4;0;3;0;100;100\n");
   table.xLokX(channel, 3, 0, 14, 0x21);
-  table.xLok(channel, 4, 0, 100, 0x1F);  // replaced by B's raw speed 0
+  table.xLok(channel, 4, 0, 100, 0x1F);
   reply();
   table.xEvtLok(channel);
-  EXPECT_EQ(reply(), bytes({0x00, 0x0F, 0x04, 0x40, 0x00,  // B
+  EXPECT_EQ(reply(), bytes({0x64, 0x0F, 0x04, 0x40, 0x00,  // B
                             0x7F, 0x01, 0x03, 0x80, 0x0E,  // A
                             0x80}));
+  // P50X-only mode: no other controller moves locomotives, so only the end byte.
+  table.xEvtLok(channel, StationMode::P50XOnly);
+  EXPECT_EQ(reply(), bytes({0x80}));
+}
+
+// A client polling the report used to be told, again and again, that a
+// locomotive set by XLok stands: the report reconverted a stale raw speed.
+TEST_F(LocoTableTest, EventReportShowsTheLatestCommandsAndChangesNothing) {
+  load("M3;13;0;3;0;100;100\n");
+  table.xLok(channel, 13, 0, 100, 0x2F);
+  EXPECT_EQ(recordOf(13), bytes({100, 0x0F, 13, 0x80, 0}));
+  EXPECT_EQ(recordOf(13), bytes({100, 0x0F, 13, 0x80, 0}));
+  messages();
+  table.xLok(channel, 13, 0, 100, 0x2F);
+  EXPECT_EQ(messages().front(), "371;M3;1;253.4\n");
+  reply();
+
+  // XFunc's low four bits are F1 to F4, the same state as the XLok flags'
+  // function bits; the rest of the flags stays.
+  table.xFunc(channel, 13, 0, 0xF5);
+  EXPECT_EQ(reply(), bytes({0xFF}));
+  EXPECT_EQ(recordOf(13), bytes({100, 0x05, 13, 0x80, 0}));
+  table.xLok(channel, 13, 0, 100, 0x30);
+  EXPECT_EQ(recordOf(13), bytes({100, 0x00, 13, 0xC0, 0}));
+  EXPECT_EQ(messages().size(), 2u);  // functions alone go nowhere
+}
+
+// Speed byte 1 is the emergency stop: the host hears a standstill, signed by
+// the direction like speed 0, while reply and stored speed stay as they are.
+TEST_F(LocoTableTest, EmergencyStopIsReportedAsStandstill) {
+  load("M0;10;0;0;0;100;100\nM3;13;0;3;0;100;80\n");
+  table.xLok(channel, 13, 0, 1, 0x30);
+  EXPECT_EQ(reply(), bytes({0x00}));
+  EXPECT_EQ(messages(), (Messages{"371;M3;1;0.0\n", "381;M3;1\n"}));
+  table.xLok(channel, 13, 0, 1, 0x00);
+  EXPECT_EQ(messages(), (Messages{"371;M3;1;-0.0\n", "381;M3;0\n"}));
+  EXPECT_EQ(recordOf(13), bytes({1, 0, 13, 0x00, 0}));
+  table.xLok(channel, 13, 0, 2, 0x20);
+  EXPECT_EQ(messages().front(), "371;M3;1;5.1\n");
+
+  // Step 15 of the step table converts to 1, and so does raw 1 in step mode 3.
+  table.xLokX(channel, 10, 0, 15, 0x00);
+  EXPECT_EQ(messages().front(), "371;M0;1;-0.0\n");
+  EXPECT_EQ(recordOf(10), bytes({1, 0, 10, 0x00, 15}));
+  table.xLokX(channel, 13, 0, 1, 0x20);
+  EXPECT_EQ(messages().front(), "371;M3;1;0.0\n");
 }
 
 TEST_F(LocoTableTest, EventReportStopsAfterFiftyLocos) {

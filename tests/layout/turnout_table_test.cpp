@@ -101,6 +101,29 @@ TEST_F(TurnoutTableTest, SecondByteCarriesHighAddressAndDirection) {
   EXPECT_EQ(status(5, 0), bytes({0x00, 0x05}));
 }
 
+// A P50X-only client sends each switch twice: coil on (0x40), then coil off.
+TEST_F(TurnoutTableTest, CoilReleaseInP50XOnlyModeReachesNobody) {
+  constexpr auto only = StationMode::P50XOnly;
+  load(kExample);
+  table.xTrnt(channel, 6, static_cast<std::int8_t>(0xC0), only);  // W2 to 1, coil on
+  table.xTrnt(channel, 6, static_cast<std::int8_t>(0x80), only);  // coil off
+  EXPECT_EQ(messages(), (Messages{"305;W2;1;\n"}));
+  table.xTrnt(channel, 6, 0x40, only);
+  table.xTrnt(channel, 6, 0x00, only);
+  EXPECT_EQ(messages(), (Messages{"305;W2;0;\n"}));
+  EXPECT_EQ(reply(), bytes({0x00, 0x00, 0x00, 0x00}));
+  EXPECT_EQ(status(6, 0), bytes({0x00, 0x00}));
+
+  // Coil off towards the other position is a switch like any other, and so is
+  // any repeat in mixed mode.
+  table.xTrnt(channel, 5, 0x00, only);
+  table.xTrnt(channel, 5, 0x00);
+  EXPECT_EQ(messages(), (Messages{"305;W1;0;\n", "305;W1;0;\n"}));
+  // An unknown turnout still answers nothing.
+  table.xTrnt(channel, 9, 0x00, only);
+  EXPECT_EQ(reply(), bytes({0x00, 0x00}));
+}
+
 TEST_F(TurnoutTableTest, UnknownAddressesAndEmptyTablesAnswerNothing) {
   table.load(files.missing().c_str());
   EXPECT_EQ(console.errText(), "Error opening file: No such file or directory\n");

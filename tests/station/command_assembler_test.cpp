@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "full_station.h"
 #include "layout/feedback_image.h"
 #include "station/command_table.h"
 #include "station/station_state.h"
@@ -209,6 +210,102 @@ TEST(CommandAssembler, OverlongCommandIsDroppedWithOneNoticeAndTheStationListens
   EXPECT_EQ(t.sink.all(), bytes({0x08}));
 }
 
+TEST(CommandAssembler, OnlyTheExactSwitchLineEntersP50XOnlyMode) {
+  struct Case {
+    const char* line;
+    Bytes reply;
+    std::string console;
+    StationMode mode;
+  };
+  const Case cases[] = {
+      {"xZzA1\r", kPrompt, "", StationMode::P50XOnly},
+      {"XZzA1\r", kPrompt, "", StationMode::P50XOnly},
+      {"xZzA1 \r", {}, "P50a-Befehl\n", StationMode::Mixed},
+      {"xzza1\r", {}, "P50a-Befehl\n", StationMode::Mixed},
+      {"ZzA1\r", {}, "P50-Befehl\n", StationMode::Mixed},
+      {"xZzA0\r", {}, "P50a-Befehl\n", StationMode::Mixed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Station s;
+    s.feedEach(text(c.line));
+    EXPECT_EQ(s.sink.all(), c.reply);
+    EXPECT_EQ(s.console.outText(), c.console);
+    EXPECT_EQ(s.assembler.mode(), c.mode);
+  }
+}
+
+// Text commands are 7-bit: an opcode right after an "X"/"x" inside a text line
+// starts a binary command, and the text before it has lost its CR.
+TEST(CommandAssembler, OpcodeAfterAnXInsideTextStartsABinaryCommand) {
+  struct Case {
+    const char* name;
+    std::vector<Bytes> deliveries;
+    Bytes reply;
+    std::string console;
+  };
+  auto dropped = [](int n) {
+    return "Unvollstaendiger Textbefehl (" + std::to_string(n) + " Bytes) verworfen.\n";
+  };
+  const Bytes version = bytes({3, 1, 4, 6, 4, 0, 0x13, 7, 0x56, 0});
+  const Case cases[] = {
+      {"P50 text", {text("abc"), text("x"), {0xA2}}, {0x08}, dropped(3)},
+      {"P50Xa text", {text("XZ"), text("X"), {0xA0}}, version, dropped(2)},
+      {"X after X", {text("X"), text("x"), {0xA2}}, {0x08}, dropped(1)},
+      {"one delivery", {bytes({'a', 'x', 0xA2})}, {0x08}, dropped(1)},
+      {"full line", {text(std::string(78, 'a')), text("x"), {0xA2}}, {0x08}, dropped(78)},
+      // Without an X before it the byte stays in the line, as it always has.
+      {"no X", {text("a"), {0xA2}, text("\r")}, {}, "P50-Befehl\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Station s;
+    for (const Bytes& d : c.deliveries) s.feedAll(d);
+    EXPECT_EQ(s.sink.all(), c.reply);
+    EXPECT_EQ(s.console.outText(), c.console);
+    EXPECT_EQ(s.assembler.inputCount(), 0);
+  }
+}
+
+// A control program leaves with the old one-byte stop 0x61 and later starts
+// again with its usual prefixed commands: the leftover byte must not make the
+// station deaf to them.
+TEST(CommandAssembler, MixedClientRestartingAfterALoneStopByteIsAnswered) {
+  test::FullStation s;
+  EXPECT_TRUE(s.send({0x61}).empty());
+  const auto mixed = StationMode::Mixed;
+  const Bytes version = bytes({3, 1, 4, 6, 4, 0, 0x13, 7, 0x56, 0});
+  test::run(s, {
+                   {"x XSensOff",
+                    {'x', 0x99},
+                    {0x00},
+                    {},
+                    "Unvollstaendiger Textbefehl (1 Bytes) verworfen.\n",
+                    mixed},
+                   {"x XNop: no handler in mixed mode", {'x', 0xC4}, {}, {}, "", mixed},
+                   {"x XVer", {'x', 0xA0}, version, {}, "", mixed},
+                   {"x XStatus", {'x', 0xA2}, {0x08}, {}, "", mixed},
+                   {"x XEvtTrn", {'x', 0xCA}, {0x00}, {}, "", mixed},
+                   {"x XEvtLok", {'x', 0xC9}, bytes({0, 0, 3, 0x80, 0, 0x80}), {}, "", mixed},
+                   {"x XEvtSen", {'x', 0xCB}, bytes({1, 0, 0, 2, 0, 0, 3, 0, 0, 0}), {}, "", mixed},
+                   {"x XLok",
+                    {'x', 0x80, 3, 0, 20, 0x70},
+                    {0x00},
+                    {"371;Lok1;1;50.7\n", "381;Lok1;1\n"},
+                    "",
+                    mixed},
+                   {"x XFunc", {'x', 0x88, 3, 0, 0x03}, {0xFF}, {}, "", mixed},
+                   {"x XTrnt", {'x', 0x90, 5, 0x40}, {0x00}, {"305;W1;1;\n"}, "", mixed},
+                   {"x XTrnt again", {'x', 0x90, 5, 0x40}, {0x00}, {"305;W1;1;\n"}, "", mixed},
+                   {"x XEvtLok reports the XLok",
+                    {'x', 0xC9},
+                    bytes({20, 0x03, 3, 0xC0, 0, 0x80}),
+                    {},
+                    "",
+                    mixed},
+               });
+}
+
 TEST(StationCommands, PowerOffAndOnShowInTheStatusByte) {
   Station s;
   auto command = [&](int opcode) {
@@ -236,6 +333,16 @@ TEST(CommandTable, EveryRowIsFoundByItsOpcodeAndNoOtherOpcodeIs) {
   int found = 0;
   for (int op = 0; op < 256; ++op) found += findCommand(static_cast<std::uint8_t>(op)) != nullptr;
   EXPECT_EQ(found, 33);
+
+  // The programming-track lengths never shadow a table row.
+  int trackRows = 0;
+  for (const CommandDescriptor* row = kProgrammingTrackCommands; row->opcode != 0; ++row) {
+    const auto opcode = static_cast<std::uint8_t>(row->opcode);
+    EXPECT_EQ(findCommand(opcode), nullptr) << row->opcode;
+    EXPECT_EQ(findProgrammingTrackCommand(opcode), row);
+    ++trackRows;
+  }
+  EXPECT_EQ(trackRows, 13);
 }
 
 TEST(CommandAssembler, PrintPaddedIndentsByTheParameterCount) {
