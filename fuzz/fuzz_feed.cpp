@@ -1,7 +1,10 @@
 // CommandAssembler::feed with arbitrary deliveries. The first byte picks the
-// delivery pattern: even means one byte per delivery as in operation; odd
-// means each delivery is preceded by a length byte (1 to 128, so deliveries
-// larger than the 79-byte input area occur).
+// set-up. Bit 0, the delivery pattern: clear means one byte per delivery as in
+// operation; set means each delivery is preceded by a length byte (1 to 128, so
+// deliveries larger than the 79-byte input area occur). Bit 1 set starts in
+// P50X-only mode. Bits 2 to 7 are how far the clock moves per delivery, in
+// steps of 8 ms, so the 200 ms pause rule is reached as well.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +13,7 @@
 #include "app/configuration.h"
 #include "host/host_sender.h"
 #include "layout/feedback_image.h"
+#include "layout/list_file.h"
 #include "layout/loco_table.h"
 #include "layout/turnout_table.h"
 #include "station/command_assembler.h"
@@ -42,11 +46,19 @@ class AnsweringHost final : public HostSender {
   int sendAndAwaitAnswer(const char*) override { return 1; }
 };
 
+template <typename Table>
+void loadList(Table& table, const char* list) {
+  MemoryListSource source(reinterpret_cast<const std::uint8_t*>(list), std::strlen(list));
+  table.loadEntries(source);
+}
+
 void checkInvariants(const CommandAssembler& assembler) {
   const int count = assembler.inputCount();
   if (count < 0 || count >= CommandAssembler::kInputSize) __builtin_trap();
   // A held command is always followed by its zero byte.
   if (count > 0 && assembler.input()[count] != 0) __builtin_trap();
+  const StationMode mode = assembler.mode();
+  if (mode != StationMode::Mixed && mode != StationMode::P50XOnly) __builtin_trap();
 }
 
 }  // namespace
@@ -62,7 +74,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   LocoTable locos(console, host, config);
   TurnoutTable turnouts(console, host);
   CommandAssembler assembler(sink, console);
+  // Small lists, so the layout commands find their entries too.
+  loadList(locos, "Lok1;3;0;0;0;100;80\nLok2;4;0;3;0;100;80\n");
+  loadList(turnouts, "W1;5;0;1;6\nW2;6;0;0;0\n");
+  loadList(feedback, "K1;1;1\nK3;3;9\n");
+  feedback.setContact("K1");
   assembler.setTargets({&station, &locos, &turnouts, &feedback});
+  CommandAssembler::TimePoint now{};
+  assembler.setClock([&now] { return now; });
+  const auto tick = std::chrono::milliseconds(8 * (data[0] >> 2));
+  if ((data[0] & 2) != 0) {
+    static const std::uint8_t kSwitch[] = {'x', 'Z', 'z', 'A', '1', '\r'};
+    for (std::uint8_t byte : kSwitch) assembler.feed(1, &byte);
+  }
 
   const bool lengthPrefixed = (data[0] & 1) != 0;
   std::size_t pos = 1;
@@ -75,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     assembler.feed(static_cast<int>(n), data + pos);
     pos += n;
+    now += tick;
     checkInvariants(assembler);
   }
   return 0;
