@@ -247,7 +247,9 @@ void CommandAssembler::feedP50XOnly(std::uint8_t byte) {
   }
 }
 
-// opcode [params]  or  X/x opcode [params]. Every command gets an answer.
+// opcode [params]  or  X/x opcode [params]. Unknown opcodes and the table rows
+// without a handler are answered too; only a handler's own "nothing" (an
+// unknown turnout, say) leaves the client without a reply.
 void CommandAssembler::frameBinary(int prefixLength) {
   const std::uint8_t opcode = input_[prefixLength];
   const CommandDescriptor* row = findCommand(opcode);
