@@ -151,15 +151,23 @@ TEST_F(BridgeEndToEnd, InputArrivingDuringStartUpIsHeldNotLost) {
   // the middle while the serial port and the event link are already open.
   host_->setAnswerDelay(800);
   startBridge(/*waitForReady=*/false);
-  ASSERT_TRUE(waitFor([&] { return line_.open(dir_ + "/tty"); }));
-  ASSERT_TRUE(host_->waitForMessages(1, 5s));  // start-up is at the start message
+  ASSERT_TRUE(waitFor([&] { return line_.open(dir_ + "/tty"); }))
+      << bridge_->output() << bridge_->errors();
+  ASSERT_TRUE(host_->waitForConnections(4, 5s));
+  ASSERT_TRUE(host_->waitForMessages(1, 5s))  // start-up is at the start message
+      << bridge_->output() << bridge_->errors() << host_->connectionCount();
   ASSERT_TRUE(host_->sendEvent("150;1;K1"));
   line_.send({'X', 0xA0});
   EXPECT_EQ(line_.receive(10, 5s).size(), 10u);
   EXPECT_TRUE(bridge_->waitForOutput("ESC=BREAK"));
   host_->setAnswerDelay(0);
-  line_.send({'X', 0xCB});
-  EXPECT_EQ(line_.receive(10), (Line{1, 0x80, 0x00, 2, 0, 0, 3, 0, 0, 0x00}));
+  // The held event and the serial commands go on together once start-up is
+  // done, so ask until the contact shows.
+  const Line expected = {1, 0x80, 0x00, 2, 0, 0, 3, 0, 0, 0x00};
+  EXPECT_TRUE(waitFor([&] {
+    line_.send({'X', 0xCB});
+    return line_.receive(expected.size()) == expected;
+  }));
 }
 
 TEST_F(BridgeEndToEnd, ShutdownDoesNotWaitForAHostThatNeverAnswers) {
