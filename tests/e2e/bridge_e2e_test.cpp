@@ -182,6 +182,57 @@ TEST_F(BridgeEndToEnd, ShutdownDoesNotWaitForAHostThatNeverAnswers) {
   EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
 }
 
+TEST_F(BridgeEndToEnd, P50XOnlyClientGetsAnAnswerToEveryCommand) {
+  startBridge();
+  ASSERT_TRUE(host_->waitForMessages(1, 5s));
+  host_->clearMessages();
+  // Each step: what the client sends, the reply it waits for.
+  struct Step {
+    const char* what;
+    Line command;
+    Line reply;
+  };
+  const auto run = [&](const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+      line_.send(step.command);
+      EXPECT_EQ(line_.receive(step.reply.size()), step.reply) << step.what;
+    }
+  };
+  const Line prompt = {0x0D, 0x5D};
+  run({
+      {"probe: mixed mode answers two bytes", {0xC4}, prompt},
+      {"switch to P50X-only mode", {'x', 'Z', 'z', 'A', '1', 0x0D}, prompt},
+      {"probe: one byte now", {0xC4}, {0x00}},
+      {"XVer", {0xA0}, {0x03, 0x01, 0x04, 0x06, 0x04, 0x00, 0x13, 0x07, 0x56, 0x00}},
+      {"XSensOff", {0x99}, {0x00}},
+      {"XStatus", {0xA2}, {0x08}},
+      {"power off", {0xA6}, {0x00}},
+      {"power on", {0xA7}, {0x00}},
+      {"XEvent: nothing to fetch", {0xC8}, {0x00}},
+      {"XLok forward, light", {0x80, 3, 0, 63, 0xF0}, {0x00}},
+      {"F1 to F4", {0x88, 3, 0, 0x05}, {0xFF}},
+      {"F9 to F16", {0x89, 3, 0, 0x00}, {0x00}},
+      {"turnout coil on", {0x90, 6, 0x40}, {0x00}},
+      {"turnout coil off", {0x90, 6, 0x00}, {0x00}},
+  });
+  EXPECT_EQ(hostTexts(), (std::vector<std::string>{"371;Lok1;1;159.6\n", "381;Lok1;1\n",
+                                                   "305;W2;0;\n"}));
+
+  // The host reports a contact; the client learns of it through the event bit.
+  ASSERT_TRUE(host_->sendEvent("150;1;K3"));
+  EXPECT_TRUE(waitFor([&] {
+    line_.send({0xC8});
+    return line_.receive(1) == Line{0x04};
+  }));
+  run({
+      {"XEvtSen", {0xCB}, {1, 0x00, 0x00, 2, 0, 0, 3, 0, 0x80, 0x00}},
+      {"XEvent: fetched", {0xC8}, {0x00}},
+      {"leave P50X-only mode", {'Z', 'z', 'A', '0', 0x0D}, prompt},
+      {"mixed mode again", {'X', 0xA2}, {0x08}},
+  });
+  EXPECT_TRUE(line_.silentFor(50ms)) << "no stray reply";
+}
+
 TEST_F(BridgeEndToEnd, StartUpStopsAtAMissingConfigurationFile) {
   bridge_ = std::make_unique<BridgeProcess>();
   ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Nirgends.txt"}, dir_));
