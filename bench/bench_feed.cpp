@@ -21,12 +21,6 @@ namespace {
 
 using namespace p50x;
 
-class NullConsole final : public Console {
- public:
-  void out(std::string_view) override {}
-  void err(std::string_view) override {}
-};
-
 class NullSink final : public ReplySink {
  public:
   void write(const std::uint8_t* bytes, int length) override {

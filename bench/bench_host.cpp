@@ -22,12 +22,6 @@ namespace {
 using namespace p50x;
 using Clock = std::chrono::steady_clock;
 
-class NullConsole final : public Console {
- public:
-  void out(std::string_view) override {}
-  void err(std::string_view) override {}
-};
-
 class NullLayout final : public LayoutEvents {
  public:
   void turnoutReported(const char* name, int number) override {

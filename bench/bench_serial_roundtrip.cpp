@@ -31,12 +31,6 @@ constexpr int kBlocks = 10;
 constexpr int kPerBlock = 1000;  // 10,000 round trips each
 constexpr int kWarmUp = 500;
 
-class QuietConsole final : public p50x::Console {
- public:
-  void out(std::string_view) override {}
-  void err(std::string_view) override {}
-};
-
 struct Pty {
   int master = -1;
   int slave = -1;
@@ -104,7 +98,7 @@ int main() {
 
   // The engine: opens the slave side by path, as it opens a device.
   Pty enginePty;
-  QuietConsole console;
+  NullConsole console;
   SerialPort port(console);
   CommandAssembler assembler(port, console);
   StationState station;

@@ -12,12 +12,6 @@ namespace {
 
 using namespace p50x;
 
-class NullConsole final : public Console {
- public:
-  void out(std::string_view) override {}
-  void err(std::string_view) override {}
-};
-
 void checkSlots(const Configuration& c) {
   const char* slots[] = {c.configPath(),     c.locoFile(),    c.feedbackFile(),  c.turnoutFile(),
                          c.serialPortName(), c.hostAddress(), c.monitorFile(),   c.eventPort(),

@@ -11,12 +11,6 @@
 
 namespace {
 
-class NullConsole final : public p50x::Console {
- public:
-  void out(std::string_view) override {}
-  void err(std::string_view) override {}
-};
-
 // Every name handed on must be a terminated text that fits a 128-byte field.
 class CheckingLayout final : public p50x::LayoutEvents {
  public:
@@ -33,7 +27,7 @@ class CheckingLayout final : public p50x::LayoutEvents {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static NullConsole console;
+  static p50x::NullConsole console;
   static CheckingLayout layout;
   static p50x::HostEventParser parser(console, &layout);
   constexpr std::size_t kChunk = 256;

@@ -16,12 +16,6 @@ namespace {
 
 using namespace p50x;
 
-class QuietConsole final : public Console {
- public:
-  void out(std::string_view) override {}
-  void err(std::string_view) override {}
-};
-
 class CheckingSink final : public ReplySink {
  public:
   void write(const std::uint8_t* bytes, int length) override {
@@ -41,7 +35,7 @@ class CheckingHost final : public HostSender {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  QuietConsole console;
+  NullConsole console;
   CheckingHost host;
   CheckingSink sink;
   ReplyChannel reply(sink);

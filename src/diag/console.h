@@ -34,4 +34,12 @@ class StdConsole final : public Console {
   void err(std::string_view text) override;
 };
 
+// Discards every text: for benchmarks and fuzz targets, where output would
+// only measure the terminal.
+class NullConsole final : public Console {
+ public:
+  void out(std::string_view) override {}
+  void err(std::string_view) override {}
+};
+
 }  // namespace p50x
