@@ -146,6 +146,17 @@ TEST_F(BridgeEndToEnd, SigtermRunsTheSameOrderlyShutdown) {
   EXPECT_NE(::lstat((dir_ + "/tty").c_str(), &st), 0) << "the pty link is removed at close";
 }
 
+TEST_F(BridgeEndToEnd, EndOfConsoleInputKeepsTheBridgeRunningUntilHangUp) {
+  startBridge();
+  bridge_->closeInput();
+  line_.send({'X', 0xA2});
+  EXPECT_EQ(line_.receive(1), Line{0x08});
+  EXPECT_TRUE(bridge_->running());
+  bridge_->signal(SIGHUP);
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+  EXPECT_EQ(readFile(dir_ + "/monitor.txt"), "\n-------------\n\nR 58 a2 \nS 08 ");
+}
+
 TEST_F(BridgeEndToEnd, InputArrivingDuringStartUpIsHeldNotLost) {
   // The host answers the start message slowly, so start-up stands still in
   // the middle while the serial port and the event link are already open.
