@@ -35,8 +35,9 @@ bool Configuration::setConfigPath(const char* path, Console& console) {
   if (path == nullptr) return false;
   if (std::strlen(path) >= kSlotSize) {
     // Cutting the path would silently read another file; refuse it instead.
-    console.print("Pfad der Konfigurationsdatei zu lang (hoechstens %zu Zeichen): %s\n",
-                  kSlotSize - 1, path);
+    // %d, not %zu: the Windows runtime's printf checks know no size_t length.
+    console.print("Pfad der Konfigurationsdatei zu lang (hoechstens %d Zeichen): %s\n",
+                  static_cast<int>(kSlotSize - 1), path);
     return false;
   }
   copyField(slots_[0], kSlotSize, path);

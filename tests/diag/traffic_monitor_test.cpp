@@ -36,8 +36,9 @@ class TrafficMonitorTest : public ::testing::Test {
   }
   ~TrafficMonitorTest() override { fs::remove(path_); }
 
+  // Read as the text file it is: on Windows its line ends are CR LF on disk.
   std::string contents() const {
-    std::ifstream in(path_, std::ios::binary);
+    std::ifstream in(path_);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
   void received(const Bytes& b) { monitor_.logReceived(static_cast<int>(b.size()), b.data()); }

@@ -182,6 +182,10 @@ TEST(HostConnection, HostClosingTheReadConnectionEndsTheLinkQuietly) {
 }
 
 TEST(HostConnection, ReceiveErrorIsReportedAndClosesOnce) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Wine reads a reset by the peer as an orderly close: the two cannot be told "
+                  "apart there";
+#endif
   Linked t;
   ASSERT_EQ(t.result, 0);
   ASSERT_TRUE(waitFor([&] { return t.recorder.count(kHostStarted) == 1; }));

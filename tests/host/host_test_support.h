@@ -80,6 +80,21 @@ class RecordingLayout final : public LayoutEvents {
   std::vector<std::string> calls_;
 };
 
+// One start of the socket library (Winsock needs it before any socket), released
+// once at the end.
+class SocketLibraryUse {
+ public:
+  SocketLibraryUse() : started_(platform::startSocketLibrary() == 0) {}
+  ~SocketLibraryUse() {
+    if (started_) platform::releaseSocketLibrary();
+  }
+  SocketLibraryUse(const SocketLibraryUse&) = delete;
+  SocketLibraryUse& operator=(const SocketLibraryUse&) = delete;
+
+ private:
+  bool started_;
+};
+
 // A listener on a free loopback port whose connections the test drives by hand.
 class TestPeer {
  public:
@@ -112,6 +127,7 @@ class TestPeer {
   }
 
  private:
+  SocketLibraryUse library_;  // first: it outlives every socket below
   platform::SocketHandle listener_;
   int port_;
   std::vector<platform::SocketHandle> accepted_;

@@ -51,6 +51,12 @@ bool HostSimulator::start() {
     error_ = "already started";
     return false;
   }
+  // Counted: one start here, one release at stop.
+  if (const int code = sock::startSocketLibrary(); code != 0) {
+    error_ = "cannot start the socket library: " + systemMessage(code);
+    return false;
+  }
+  libraryStarted_ = true;
   const int ports[2] = {options_.eventPort, options_.commandPort};
   for (int i = 0; i < 2; ++i) {
     // The bridge makes its connections one after the other, so a short queue
@@ -64,6 +70,8 @@ bool HostSimulator::start() {
         sock::closeSocket(l);
         l = sock::kInvalidSocket;
       }
+      sock::releaseSocketLibrary();
+      libraryStarted_ = false;
       return false;
     }
   }
@@ -309,6 +317,8 @@ void HostSimulator::stop() {
     sock::closeSocket(l);
     l = sock::kInvalidSocket;
   }
+  if (libraryStarted_) sock::releaseSocketLibrary();
+  libraryStarted_ = false;
 }
 
 namespace {

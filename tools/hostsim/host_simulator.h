@@ -142,6 +142,7 @@ class HostSimulator {
   std::condition_variable changed_;
   bool started_ = false;
   bool stopping_ = false;
+  bool libraryStarted_ = false;
   platform::SocketHandle listeners_[2] = {platform::kInvalidSocket, platform::kInvalidSocket};
   std::thread acceptors_[2];
   std::vector<std::unique_ptr<Connection>> connections_;
