@@ -46,6 +46,24 @@ fuzz:
 bench: build
 	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b"; done
 
+# Windows: cross-built with mingw-w64 into build-win/ (p50x-bridge.exe and
+# p50x-hostsim.exe need no DLL); tested under Wine, the end-to-end test driven
+# from the native build.
+WIN_BUILD ?= build-win
+.PHONY: windows test-windows
+
+$(WIN_BUILD)/CMakeCache.txt:
+	@scripts/ensure-deps.sh g++-mingw-w64-x86-64 wine wine64
+	cmake -S . -B $(WIN_BUILD) -G "$(GENERATOR)" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DP50X_BUILD_BENCH=OFF $(CMAKE_ARGS) >/dev/null
+
+windows: $(WIN_BUILD)/CMakeCache.txt
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+test-windows: windows $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target test_wine_e2e
+	JOBS=$(JOBS) scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 

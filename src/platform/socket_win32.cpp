@@ -2,9 +2,11 @@
 // the library has to be started and released (counted by the caller), and a
 // local shutdown alone does not reliably wake a call that is already blocked
 // in another thread, so shutdownSocket also cancels what is in flight.
-#include <windows.h>
+// Winsock first: windows.h would otherwise bring in the old Winsock 1.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 
 #include <chrono>
 #include <climits>

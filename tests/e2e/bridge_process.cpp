@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,33 +21,68 @@ BridgeProcess::~BridgeProcess() {
   if (input_ >= 0) ::close(input_);
   if (outReader_.joinable()) outReader_.join();
   if (errReader_.joinable()) errReader_.join();
+  if (terminalReader_.joinable()) terminalReader_.join();
 }
 
 bool BridgeProcess::start(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& workDir) {
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+                          const std::string& workDir, Input input) {
+  int in[2] = {-1, -1}, out[2], err[2];
+  char terminalName[128] = {};
+  if (input == Input::kTerminal) {
+    // in[1] is the master the test types into; the child opens the other end.
+    in[1] = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (in[1] < 0 || ::grantpt(in[1]) != 0 || ::unlockpt(in[1]) != 0 ||
+        ::ptsname_r(in[1], terminalName, sizeof terminalName) != 0) {
+      return false;
+    }
+  } else if (::pipe2(in, O_CLOEXEC) != 0) {
     return false;
   }
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return false;
   pid_ = ::fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
-    ::dup2(in[0], 0);
+    if (input == Input::kTerminal) {
+      ::setsid();
+      const int terminal = ::open(terminalName, O_RDWR);
+      if (terminal < 0 || ::ioctl(terminal, TIOCSCTTY, 0) != 0) _exit(127);
+      ::dup2(terminal, 0);
+      ::close(terminal);
+    } else {
+      ::dup2(in[0], 0);
+      ::close(in[0]);
+    }
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
+    for (int fd : {in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
     if (::chdir(workDir.c_str()) != 0) _exit(127);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
+    if (program.find('/') == std::string::npos) {
+      ::execvp(program.c_str(), argv.data());
+    } else {
+      ::execv(program.c_str(), argv.data());
+    }
     _exit(127);
   }
-  ::close(in[0]);
+  if (in[0] >= 0) ::close(in[0]);
   ::close(out[1]);
   ::close(err[1]);
   input_ = in[1];
+  if (input == Input::kTerminal) {
+    // What the program writes to its terminal is taken and dropped, so that a
+    // full terminal never blocks it. The read ends with an error once every
+    // user of the other end has gone.
+    const int master = ::dup(input_);
+    terminalReader_ = std::thread([master] {
+      char buffer[512];
+      while (::read(master, buffer, sizeof buffer) > 0) {
+      }
+      ::close(master);
+    });
+  }
   openStreams_ = 2;
   const int outFd = out[0], errFd = err[0];
   outReader_ = std::thread([this, outFd] { drain(outFd, out_); });
@@ -69,7 +106,8 @@ void BridgeProcess::drain(int fd, std::string& into) {
 }
 
 void BridgeProcess::type(const std::string& keys) {
-  if (input_ >= 0) [[maybe_unused]] ssize_t n = ::write(input_, keys.data(), keys.size());
+  if (input_ >= 0) [[maybe_unused]]
+    ssize_t n = ::write(input_, keys.data(), keys.size());
 }
 
 void BridgeProcess::closeInput() {
@@ -114,7 +152,31 @@ int BridgeProcess::waitForExit(std::chrono::milliseconds deadline) {
   return status_;
 }
 
-ControlLine::~ControlLine() { close(); }
+ControlLine::~ControlLine() {
+  close();
+}
+
+bool ControlLine::openPseudoTerminal(std::string& farEnd) {
+  fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  char name[128] = {};
+  if (fd_ < 0 || ::grantpt(fd_) != 0 || ::unlockpt(fd_) != 0 ||
+      ::ptsname_r(fd_, name, sizeof name) != 0) {
+    close();
+    return false;
+  }
+  farEndFd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (farEndFd_ < 0) {
+    close();
+    return false;
+  }
+  termios t{};
+  if (::tcgetattr(farEndFd_, &t) == 0) {
+    ::cfmakeraw(&t);
+    ::tcsetattr(farEndFd_, TCSANOW, &t);
+  }
+  farEnd = name;
+  return true;
+}
 
 bool ControlLine::open(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -130,6 +192,8 @@ bool ControlLine::open(const std::string& path) {
 void ControlLine::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  if (farEndFd_ >= 0) ::close(farEndFd_);
+  farEndFd_ = -1;
 }
 
 void ControlLine::send(const std::vector<unsigned char>& bytes) {

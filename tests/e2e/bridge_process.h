@@ -13,17 +13,24 @@ namespace p50x::test {
 
 class BridgeProcess {
  public:
+  // kPipe: standard input is a pipe. kTerminal: it is a pseudo-terminal that
+  // becomes the controlling terminal of a new session, as a console window is
+  // for a program started in it; Ctrl-C typed on it then interrupts the
+  // program (Wine makes that the console's Ctrl-C).
+  enum class Input { kPipe, kTerminal };
+
   BridgeProcess() = default;
   ~BridgeProcess();
   BridgeProcess(const BridgeProcess&) = delete;
   BridgeProcess& operator=(const BridgeProcess&) = delete;
 
-  // Starts `program args...` in `workDir`.
+  // Starts `program args...` in `workDir`; a program without a slash is looked
+  // up on PATH.
   bool start(const std::string& program, const std::vector<std::string>& args,
-             const std::string& workDir);
+             const std::string& workDir, Input input = Input::kPipe);
 
-  void type(const std::string& keys);   // onto standard input
-  void closeInput();                    // end of standard input
+  void type(const std::string& keys);  // onto standard input
+  void closeInput();                   // end of standard input
   void signal(int signalNumber);
 
   // Waits until standard output holds `text` (or the deadline passes).
@@ -45,6 +52,7 @@ class BridgeProcess {
   int input_ = -1;
   std::thread outReader_;
   std::thread errReader_;
+  std::thread terminalReader_;  // kTerminal: takes what the program writes to its terminal
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   int openStreams_ = 0;  // output streams not yet at their end
@@ -57,6 +65,10 @@ class ControlLine {
  public:
   ~ControlLine();
   bool open(const std::string& path);
+  // Makes a new pseudo-terminal and becomes its master: farEnd receives the
+  // path of the other end, set raw, for the bridge to open as its port.
+  // Closing the line then hangs that end up.
+  bool openPseudoTerminal(std::string& farEnd);
   void close();
   void send(const std::vector<unsigned char>& bytes);
   // Reads exactly n bytes, or what arrived before the deadline.
@@ -67,6 +79,7 @@ class ControlLine {
 
  private:
   int fd_ = -1;
+  int farEndFd_ = -1;  // keeps the far end's raw settings while nobody has it open
 };
 
 }  // namespace p50x::test

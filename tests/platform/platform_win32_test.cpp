@@ -1,8 +1,10 @@
 // The Windows realisations where they differ from POSIX in ways that bite:
 // Winsock must be started and released in balance, error numbers are Winsock's
 // own, and a port that is not a serial device fails where the line settings go.
-#include <windows.h>
+// Winsock first: windows.h would otherwise bring in the old Winsock 1.
 #include <winsock2.h>
+
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
