@@ -70,9 +70,16 @@ int lastSocketError() {
 
 SocketHandle createStreamSocket() {
   // Not inheritable: a program the bridge might start must not keep the
-  // host's connections open.
-  const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  // host's connections open. Windows before 7 SP1 knows no such flag; there
+  // the handle is made private after the fact.
+  SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                          WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET && ::WSAGetLastError() == WSAEINVAL) {
+    s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    if (s != INVALID_SOCKET) {
+      ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+    }
+  }
   return wrap(s);
 }
 
