@@ -2,6 +2,8 @@
 add_library(p50x_warnings INTERFACE)
 if(MSVC)
   target_compile_options(p50x_warnings INTERFACE /W4 /WX)
+  # fopen, strerror and friends are used as the standard defines them.
+  target_compile_definitions(p50x_warnings INTERFACE _CRT_SECURE_NO_WARNINGS)
 else()
   target_compile_options(p50x_warnings INTERFACE -Wall -Wextra -Wpedantic -Werror)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_GREATER_EQUAL 12

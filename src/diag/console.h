@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "common/printf_format.h"
+
 namespace p50x {
 
 // Entered from every thread (console, serial worker, host receivers). Each call
@@ -18,7 +20,7 @@ class Console {
   virtual void err(std::string_view text) = 0;
 
   // printf-style formatting onto standard output.
-  void print(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void print(const char* format, ...) P50X_PRINTF_FORMAT(2, 3);
 
   // What perror(text) writes for the error number: "text: description\n" on
   // standard error.

@@ -3,13 +3,15 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "common/printf_format.h"
+
 namespace p50x {
 
 namespace {
 // Names are at most 127 characters and the numbers at most a few dozen, so
 // every message fits the buffer; a failed or cut format leaves an empty message
 // rather than a truncated one that the host would misread.
-HostMessage format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+HostMessage format(const char* fmt, ...) P50X_PRINTF_FORMAT(1, 2);
 HostMessage format(const char* fmt, ...) {
   HostMessage m;
   va_list args;
