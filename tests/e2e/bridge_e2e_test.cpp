@@ -28,17 +28,6 @@ using hostsim::Link;
 using hostsim::Role;
 using Line = std::vector<unsigned char>;
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 class BridgeEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {

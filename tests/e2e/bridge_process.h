@@ -11,6 +11,10 @@
 
 namespace p50x::test {
 
+// Whole files, bytes as they are (settings in, monitor file out).
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
+
 class BridgeProcess {
  public:
   // kPipe: standard input is a pipe. kTerminal: it is a pseudo-terminal that

@@ -36,17 +36,6 @@ using Line = std::vector<unsigned char>;
 constexpr auto kWineDeadline = 30s;
 constexpr char kCtrlC[] = "\x03";
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 class WineBridge : public ::testing::Test {
  protected:
   void SetUp() override {
