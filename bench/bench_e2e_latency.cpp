@@ -199,9 +199,8 @@ int main(int argc, char** argv) {
   std::ofstream(dir + "/Melder.txt") << "K1;1;1\nK2;2;5\n";
   std::ofstream(dir + "/Weichen.txt") << "W1;5;0;0;0\n";
   std::ofstream(dir + "/Config.txt") << "1;" << dir << "/Loks.txt\n2;" << dir << "/Melder.txt\n3;"
-                                     << dir << "/Weichen.txt\n4;pty:" << dir
-                                     << "/tty\n7;" << host.eventPort() << "\n8;"
-                                     << host.commandPort() << "\n";
+                                     << dir << "/Weichen.txt\n4;pty:" << dir << "/tty\n7;"
+                                     << host.eventPort() << "\n8;" << host.commandPort() << "\n";
 
   int input[2];
   if (pipe(input) != 0) return 1;

@@ -12,7 +12,9 @@ constexpr int kEsc = 27;
 Bridge::Bridge(Console& console, const char* monitorFailureText)
     : console_(console), monitorFailureText_(monitorFailureText) {}
 
-Bridge::~Bridge() { shutDown(); }
+Bridge::~Bridge() {
+  shutDown();
+}
 
 int Bridge::run(int argc, const char* const* argv, const KeySourceFactory& openKeys) {
   if (startUp(argc, argv, openKeys)) consoleLoop();
@@ -41,7 +43,8 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
 
   serial_ = std::make_unique<SerialPort>(console_);
   serial_->setCallback([this](SerialPort& port, int code) { onSerial(port, code); });
-  const int result = serial_->open(config_->serialPortName(), toInt(config_->serialBaud()), 0, 8, 1);
+  const int result =
+      serial_->open(config_->serialPortName(), toInt(config_->serialBaud()), 0, 8, 1);
   if (result != 0) {
     console_.print("ERROR : com->connect %d\n", result);
     return false;
@@ -146,8 +149,12 @@ void Bridge::turnoutReported(const char* name, int number) {
   turnouts_->hostTurnout(name, number);
 }
 
-void Bridge::contactSet(const char* name) { feedback_->setContact(name); }
+void Bridge::contactSet(const char* name) {
+  feedback_->setContact(name);
+}
 
-void Bridge::contactCleared(const char* name) { feedback_->clearContact(name); }
+void Bridge::contactCleared(const char* name) {
+  feedback_->clearContact(name);
+}
 
 }  // namespace p50x

@@ -57,8 +57,12 @@ void Console::perror(const char* text, int errorNumber) {
   err(line);
 }
 
-void StdConsole::out(std::string_view text) { writeStream(stdout, text); }
+void StdConsole::out(std::string_view text) {
+  writeStream(stdout, text);
+}
 
-void StdConsole::err(std::string_view text) { writeStream(stderr, text); }
+void StdConsole::err(std::string_view text) {
+  writeStream(stderr, text);
+}
 
 }  // namespace p50x

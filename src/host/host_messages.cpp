@@ -27,7 +27,9 @@ HostMessage format(const char* fmt, ...) {
 }
 }  // namespace
 
-HostMessage startMessage() { return format("41;0\n"); }
+HostMessage startMessage() {
+  return format("41;0\n");
+}
 
 HostMessage speedMessage(const char* name, int tag, float speedValue) {
   return format("371;%s;%d;%3.1f\n", name, tag, static_cast<double>(speedValue));

@@ -14,9 +14,9 @@ struct HostMessage {
   std::size_t length = 0;
 };
 
-HostMessage startMessage();                                              // "41;0\n"
-HostMessage speedMessage(const char* name, int tag, float speedValue);   // "371;name;tag;%3.1f\n"
-HostMessage lightMessage(const char* name, int light);                   // "381;name;light\n"
-HostMessage turnoutMessage(const char* name, int state);                 // "305;name;state;\n"
+HostMessage startMessage();                                             // "41;0\n"
+HostMessage speedMessage(const char* name, int tag, float speedValue);  // "371;name;tag;%3.1f\n"
+HostMessage lightMessage(const char* name, int light);                  // "381;name;light\n"
+HostMessage turnoutMessage(const char* name, int state);                // "305;name;state;\n"
 
 }  // namespace p50x

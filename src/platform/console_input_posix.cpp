@@ -47,7 +47,9 @@ void installStopHandlers() {
 constexpr int kSequenceGapMs = 30;
 }  // namespace
 
-void ignoreBrokenPipe() { ::signal(SIGPIPE, SIG_IGN); }
+void ignoreBrokenPipe() {
+  ::signal(SIGPIPE, SIG_IGN);
+}
 
 void deferStopRequests() {
   installStopHandlers();

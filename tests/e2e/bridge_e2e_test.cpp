@@ -215,8 +215,8 @@ TEST_F(BridgeEndToEnd, P50XOnlyClientGetsAnAnswerToEveryCommand) {
       {"turnout coil on", {0x90, 6, 0x40}, {0x00}},
       {"turnout coil off", {0x90, 6, 0x00}, {0x00}},
   });
-  EXPECT_EQ(hostTexts(), (std::vector<std::string>{"371;Lok1;1;159.6\n", "381;Lok1;1\n",
-                                                   "305;W2;0;\n"}));
+  EXPECT_EQ(hostTexts(),
+            (std::vector<std::string>{"371;Lok1;1;159.6\n", "381;Lok1;1\n", "305;W2;0;\n"}));
 
   // The host reports a contact; the client learns of it through the event bit.
   ASSERT_TRUE(host_->sendEvent("150;1;K3"));
