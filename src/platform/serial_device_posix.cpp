@@ -240,8 +240,15 @@ class PosixSerialDevice final : public SerialDevice {
     // tcsetattr succeeds when any part was taken: check that the driver kept
     // the rate. Character size and parity are not checked: a pseudo-terminal
     // always keeps 8 bits without parity, and has no line that could differ.
+    // Nor is the rate of our own pseudo-terminal: its settings are shared with
+    // the control software, which may set its own rate at any moment (even
+    // between our set and our check) without changing a byte on our side.
+    const bool ownPseudoTerminal = keptSlaveFd_ >= 0;
     termios applied{};
-    if (::tcgetattr(settingsFd_, &applied) != 0 || ::cfgetospeed(&applied) != speed) return false;
+    if (!ownPseudoTerminal &&
+        (::tcgetattr(settingsFd_, &applied) != 0 || ::cfgetospeed(&applied) != speed)) {
+      return false;
+    }
     // A pseudo-terminal has no modem lines: then there is nothing to watch,
     // which is no failure.
     int lines = TIOCM_DTR | TIOCM_RTS;
