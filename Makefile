@@ -44,7 +44,7 @@ fuzz:
 	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
 bench: build
-	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b"; done
+	@for b in $(BUILD)/bench/*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 
 # Windows: cross-built with mingw-w64 into build-win/ (p50x-bridge.exe and
 # p50x-hostsim.exe need no DLL); tested under Wine, the end-to-end test driven
