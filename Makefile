@@ -2,10 +2,13 @@
 # example settings; `make test` builds and runs every test.
 BUILD      ?= build
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
-GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
+# Looked up when a folder is first configured (after the packages are
+# installed); a folder keeps the generator it was made with.
+GENERATOR   = $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
+generator   = $(if $(wildcard $(1)/CMakeCache.txt),,-G "$(GENERATOR)")
 CMAKE_ARGS ?=
 
-.PHONY: all build deps run test asan tsan test-asan test-tsan fuzz bench format clean
+.PHONY: all build deps run test test-asan test-tsan fuzz bench format clean
 
 all: build
 
@@ -26,12 +29,12 @@ run: build
 
 # Sanitizer builds: ASan+UBSan and TSan, each in its own folder.
 test-asan: deps
-	cmake --preset asan -G "$(GENERATOR)" >/dev/null
+	cmake --preset asan $(call generator,build-asan) >/dev/null
 	cmake --build build-asan -j $(JOBS)
 	ctest --test-dir build-asan --output-on-failure -j $(JOBS)
 
 test-tsan: deps
-	cmake --preset tsan -G "$(GENERATOR)" >/dev/null
+	cmake --preset tsan $(call generator,build-tsan) >/dev/null
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
@@ -39,7 +42,7 @@ test-tsan: deps
 FUZZ_SECONDS ?= 60
 fuzz:
 	@scripts/ensure-deps.sh clang libclang-rt-14-dev
-	cmake --preset fuzz -G "$(GENERATOR)" >/dev/null
+	cmake --preset fuzz $(call generator,build-fuzz) >/dev/null
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
 
