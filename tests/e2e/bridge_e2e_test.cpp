@@ -69,12 +69,6 @@ class BridgeEndToEnd : public ::testing::Test {
     ASSERT_TRUE(line_.open(dir_ + "/tty"));
   }
 
-  std::vector<std::string> hostTexts() const {
-    std::vector<std::string> texts;
-    for (const auto& m : host_->messages()) texts.push_back(m.text);
-    return texts;
-  }
-
   std::string dir_;
   std::string serialPort_;
   std::unique_ptr<HostSimulator> host_;
@@ -91,7 +85,7 @@ TEST_F(BridgeEndToEnd, LocomotiveCommandReachesTheHostBeforeItsReplyReachesTheLi
   line_.send({'X', 0x80, 3, 0, 126, 0x30});
   EXPECT_EQ(line_.receive(1), Line{0x00});
   // The reply leaves only after the host has answered both messages.
-  EXPECT_EQ(hostTexts(),
+  EXPECT_EQ(host_->messageTexts(),
             (std::vector<std::string>{"41;0\n", "371;Lok1;1;319.3\n", "381;Lok1;1\n"}));
 }
 
@@ -215,7 +209,7 @@ TEST_F(BridgeEndToEnd, P50XOnlyClientGetsAnAnswerToEveryCommand) {
       {"turnout coil on", {0x90, 6, 0x40}, {0x00}},
       {"turnout coil off", {0x90, 6, 0x00}, {0x00}},
   });
-  EXPECT_EQ(hostTexts(),
+  EXPECT_EQ(host_->messageTexts(),
             (std::vector<std::string>{"371;Lok1;1;159.6\n", "381;Lok1;1\n", "305;W2;0;\n"}));
 
   // The host reports a contact; the client learns of it through the event bit.

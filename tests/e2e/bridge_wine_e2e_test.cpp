@@ -91,12 +91,6 @@ class WineBridge : public ::testing::Test {
         << bridge_->output() << bridge_->errors();
   }
 
-  std::vector<std::string> hostTexts() const {
-    std::vector<std::string> texts;
-    for (const auto& m : host_->messages()) texts.push_back(m.text);
-    return texts;
-  }
-
   std::string exe_;
   std::string prefix_;
   std::string dir_;
@@ -122,7 +116,7 @@ TEST_F(WineBridge, SerialHostAndConsoleRoadsWorkAndCtrlCShutsDownInOrder) {
   // host has answered both messages.
   line_.send({'X', 0x80, 3, 0, 126, 0x30});
   EXPECT_EQ(line_.receive(1, 10s), Line{0x00});
-  EXPECT_EQ(hostTexts(),
+  EXPECT_EQ(host_->messageTexts(),
             (std::vector<std::string>{"41;0\n", "371;Lok1;1;319.3\n", "381;Lok1;1\n"}));
 
   // A letter, then a cursor key: _getch gives it as 0xE0 and its own code,

@@ -23,11 +23,7 @@ class FeedbackImageTest : public ::testing::Test {
  protected:
   FeedbackImageTest() { image.setTrafficLog(&log); }
   void load(const std::string& text) { image.load(files.write("feedback.txt", text).c_str()); }
-  Bytes reply() {
-    Bytes b = sink.all();
-    sink.clear();
-    return b;
-  }
+  Bytes reply() { return sink.take(); }
   Bytes evtSen() {
     image.xEvtSen(channel);
     return reply();

@@ -22,16 +22,8 @@ class LocoTableTest : public ::testing::Test {
     host.clear();
   }
   // The next reply, alone: every command writes at most one.
-  Bytes reply() {
-    Bytes b = sink.all();
-    sink.clear();
-    return b;
-  }
-  Messages messages() {
-    Messages m = host.messages();
-    host.clear();
-    return m;
-  }
+  Bytes reply() { return sink.take(); }
+  Messages messages() { return host.take(); }
   // XEvtLok's record for one address low byte (speed, functions, low, dir/light, raw).
   Bytes recordOf(int low) {
     sink.clear();

@@ -22,16 +22,8 @@ constexpr const char* kExample = "W1;5;0;1;6\nW2;6;0;0;0\n";
 class TurnoutTableTest : public ::testing::Test {
  protected:
   void load(const std::string& text) { table.load(files.write("turnouts.txt", text).c_str()); }
-  Bytes reply() {
-    Bytes b = sink.all();
-    sink.clear();
-    return b;
-  }
-  Messages messages() {
-    Messages m = host.messages();
-    host.clear();
-    return m;
-  }
+  Bytes reply() { return sink.take(); }
+  Messages messages() { return host.take(); }
   Bytes status(int low, int high) {
     table.xTrntSts(channel, low, high);
     return reply();

@@ -59,11 +59,7 @@ struct FullStation {
     feedEach(b);
     return sink.all();
   }
-  std::vector<std::string> hostMessages() {
-    std::vector<std::string> m = host.messages();
-    host.clear();
-    return m;
-  }
+  std::vector<std::string> hostMessages() { return host.take(); }
   std::string consoleText() {
     std::string t = console.outText();
     console.clear();

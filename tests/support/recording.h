@@ -62,6 +62,12 @@ class RecordingSink final : public ReplySink {
     return b;
   }
   void clear() { writes.clear(); }
+  // All bytes written since the last take, and forget them.
+  Bytes take() {
+    Bytes b = all();
+    clear();
+    return b;
+  }
   std::vector<Bytes> writes;
 };
 
@@ -81,6 +87,13 @@ class RecordingHostSender final : public HostSender {
   void clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.clear();
+  }
+  // The messages since the last take, and forget them.
+  std::vector<std::string> take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> m;
+    m.swap(messages_);
+    return m;
   }
   int result = 1;
   std::function<void(const char*)> onSend;

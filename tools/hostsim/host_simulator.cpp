@@ -228,6 +228,12 @@ std::vector<Message> HostSimulator::messages() const {
   return messages_;
 }
 
+std::vector<std::string> HostSimulator::messageTexts() const {
+  std::vector<std::string> texts;
+  for (const Message& m : messages()) texts.push_back(m.text);
+  return texts;
+}
+
 bool HostSimulator::waitForMessages(std::size_t count, std::chrono::milliseconds deadline) {
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_for(lock, deadline, [&] { return messages_.size() >= count; });

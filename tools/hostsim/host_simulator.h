@@ -102,6 +102,8 @@ class HostSimulator {
   bool waitForClosed(int count, std::chrono::milliseconds deadline);
 
   std::vector<Message> messages() const;
+  // Only the texts of messages(), in order.
+  std::vector<std::string> messageTexts() const;
   bool waitForMessages(std::size_t count, std::chrono::milliseconds deadline);
   void clearMessages();
 
