@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/callbacks.h"
 #include "serial/serial_port.h"
 #include "station/command_assembler.h"
 #include "station/station_state.h"

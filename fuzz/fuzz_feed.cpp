@@ -10,12 +10,11 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/configuration.h"
-#include "host/host_sender.h"
 #include "layout/feedback_image.h"
 #include "layout/list_file.h"
 #include "layout/loco_table.h"
 #include "layout/turnout_table.h"
+#include "seams/host_sender.h"
 #include "station/command_assembler.h"
 #include "station/station_state.h"
 
@@ -62,10 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   NullConsole console;
   CheckingSink sink;
   AnsweringHost host;
-  Configuration config;
   StationState station;
   FeedbackImage feedback(console);
-  LocoTable locos(console, host, config);
+  LocoTable locos(console, host);
   TurnoutTable turnouts(console, host);
   CommandAssembler assembler(sink, console);
   // Small lists, so the layout commands find their entries too.

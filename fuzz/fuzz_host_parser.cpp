@@ -7,7 +7,7 @@
 
 #include "diag/console.h"
 #include "host/host_event_parser.h"
-#include "host/layout_events.h"
+#include "seams/layout_events.h"
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/configuration.h"
 #include "layout/feedback_image.h"
 #include "layout/list_file.h"
 #include "layout/loco_table.h"
@@ -39,9 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckingHost host;
   CheckingSink sink;
   ReplyChannel reply(sink);
-  Configuration config;
 
-  LocoTable locos(console, host, config);
+  LocoTable locos(console, host);
   MemoryListSource locoList(data, size);
   locos.loadEntries(locoList);
   TurnoutTable turnouts(console, host);

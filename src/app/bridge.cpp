@@ -1,7 +1,7 @@
 #include "app/bridge.h"
 
+#include "app/callbacks.h"
 #include "common/text.h"
-#include "host/host_callback.h"
 
 namespace p50x {
 
@@ -57,7 +57,7 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
 
   station_ = std::make_unique<StationState>();
 
-  locos_ = std::make_unique<LocoTable>(console_, *commandLink_, *config_);
+  locos_ = std::make_unique<LocoTable>(console_, *commandLink_, toInt(config_->speedReportTag()));
   locos_->load(config_->locoFile());
 
   turnouts_ = std::make_unique<TurnoutTable>(console_, *commandLink_);

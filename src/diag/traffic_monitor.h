@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "diag/console.h"
-#include "diag/traffic_log.h"
+#include "seams/traffic_log.h"
 
 namespace p50x {
 

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "diag/console.h"
-#include "host/host_sender.h"
 #include "platform/socket.h"
+#include "seams/host_sender.h"
 
 namespace p50x {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "diag/console.h"
-#include "host/layout_events.h"
+#include "seams/layout_events.h"
 
 namespace p50x {
 

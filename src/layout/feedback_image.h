@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "diag/console.h"
-#include "diag/traffic_log.h"
 #include "layout/list_file.h"
-#include "station/reply.h"
-#include "station/station_mode.h"
+#include "seams/reply.h"
+#include "seams/station_mode.h"
+#include "seams/traffic_log.h"
 
 namespace p50x {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/text.h"
-#include "host/host_messages.h"
+#include "layout/host_messages.h"
 
 namespace p50x {
 
@@ -25,8 +25,8 @@ std::uint8_t low8(int value) {
 }
 }  // namespace
 
-LocoTable::LocoTable(Console& console, HostSender& host, const Configuration& config)
-    : console_(console), host_(host), config_(config) {}
+LocoTable::LocoTable(Console& console, HostSender& host, int speedReportTag)
+    : console_(console), host_(host), speedReportTag_(speedReportTag) {}
 
 LocoTable::~LocoTable() = default;
 
@@ -101,8 +101,7 @@ void LocoTable::reportToHost(const Entry& e) {
   const int speed = e.speed == kEmergencyStop ? 0 : static_cast<std::int8_t>(e.speed);
   float v = static_cast<float>(static_cast<double>(a) * speed / 126);
   if (!forward) v = -v;  // a standstill in reverse stays -0.0
-  const int tag = toInt(config_.speedReportTag());
-  const HostMessage speedText = speedMessage(e.name, tag, v);
+  const HostMessage speedText = speedMessage(e.name, speedReportTag_, v);
   host_.sendAndAwaitAnswer(speedText.text);
   const HostMessage lightText = lightMessage(e.name, (e.flags & kLightBit) != 0 ? 1 : 0);
   host_.sendAndAwaitAnswer(lightText.text);

@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/configuration.h"
 #include "diag/console.h"
-#include "host/host_sender.h"
 #include "layout/list_file.h"
-#include "station/reply.h"
-#include "station/station_mode.h"
+#include "seams/host_sender.h"
+#include "seams/reply.h"
+#include "seams/station_mode.h"
 
 namespace p50x {
 
@@ -18,7 +17,9 @@ namespace p50x {
 // the serial worker. The host receivers never enter it. No guard needed.
 class LocoTable {
  public:
-  LocoTable(Console& console, HostSender& host, const Configuration& config);
+  // The speed report tag is copied into every speed message; host applications
+  // use it to tell apart the bridges (or the settings) a message came from.
+  LocoTable(Console& console, HostSender& host, int speedReportTag = 1);
   ~LocoTable();
   LocoTable(const LocoTable&) = delete;
   LocoTable& operator=(const LocoTable&) = delete;
@@ -30,6 +31,8 @@ class LocoTable {
 
   // Replaces the entries with the records of `source`; sends nothing.
   void loadEntries(ListSource& source);
+
+  void setSpeedReportTag(int tag) { speedReportTag_ = tag; }
 
   // Parameter bytes arrive as signed 8-bit values widened to int.
   void xLok(ReplyChannel& reply, int low, int high, int speed, int flags);
@@ -66,7 +69,7 @@ class LocoTable {
 
   Console& console_;
   HostSender& host_;
-  const Configuration& config_;
+  int speedReportTag_;
   // Walk order: the entry of the file's last line first, so it wins.
   std::vector<Entry> entries_;
 };

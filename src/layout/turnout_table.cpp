@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/text.h"
-#include "host/host_messages.h"
+#include "layout/host_messages.h"
 
 namespace p50x {
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "diag/console.h"
-#include "host/host_sender.h"
 #include "layout/list_file.h"
-#include "station/reply.h"
-#include "station/station_mode.h"
+#include "seams/host_sender.h"
+#include "seams/reply.h"
+#include "seams/station_mode.h"
 
 namespace p50x {
 

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "platform/serial_device.h"
-#include "station/command_assembler.h"
 
 namespace p50x {
 
@@ -308,19 +307,6 @@ void SerialPort::notify(int notification) {
     callback = callback_;
   }
   if (callback && *callback) (*callback)(*this, notification);
-}
-
-void serialCallback(SerialPort& port, int notification, TrafficLog* log,
-                    CommandAssembler* assembler) {
-  if (notification != kSerialDataReceived) return;
-  const int count = port.bytesRead();
-  if (count > 0) {
-    std::uint8_t* bytes = port.readBuffer();
-    bytes[count] = 0;
-    if (log != nullptr) log->logReceived(count, bytes);
-    if (assembler != nullptr) assembler->feed(count, bytes);
-  }
-  port.reArmRead();
 }
 
 }  // namespace p50x

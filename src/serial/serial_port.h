@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "diag/console.h"
-#include "diag/traffic_log.h"
-#include "station/reply.h"
+#include "seams/reply.h"
+#include "seams/traffic_log.h"
 
 namespace p50x {
 
@@ -140,11 +140,5 @@ class SerialPort final : public ReplySink {
   std::array<std::uint8_t, kMaxReadSize + 1> readBuffer_{};
   std::array<std::uint8_t, kMaxWriteLength + 1> writeBuffer_{};
 };
-
-// The serial callback: logs each received delivery, feeds it to the command
-// assembler, then re-arms the read. Other notifications are ignored.
-class CommandAssembler;
-void serialCallback(SerialPort& port, int notification, TrafficLog* log,
-                    CommandAssembler* assembler);
 
 }  // namespace p50x

@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "diag/console.h"
+#include "seams/reply.h"
+#include "seams/station_mode.h"
 #include "station/p50xb_dispatch.h"
-#include "station/reply.h"
-#include "station/station_mode.h"
 
 namespace p50x {
 

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "station/reply.h"
-#include "station/station_mode.h"
+#include "seams/reply.h"
+#include "seams/station_mode.h"
 
 namespace p50x {
 

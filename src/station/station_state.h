@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "station/reply.h"
+#include "seams/reply.h"
 
 namespace p50x {
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/host_callback.h"
+#include "app/callbacks.h"
 #include "host/host_event_parser.h"
 #include "host_simulator.h"
 #include "host_test_support.h"

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "host/host_connection.h"
-#include "host/layout_events.h"
 #include "platform/socket.h"
+#include "seams/layout_events.h"
 
 namespace p50x::test {
 

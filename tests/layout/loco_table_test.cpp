@@ -38,10 +38,9 @@ class LocoTableTest : public ::testing::Test {
   test::TempListFiles files;
   test::RecordingConsole console;
   test::RecordingHostSender host;
-  Configuration config;
   test::RecordingSink sink;
   ReplyChannel channel{sink};
-  LocoTable table{console, host, config};
+  LocoTable table{console, host};
 };
 
 TEST_F(LocoTableTest, StartMessageFollowsLoadingAlsoWithoutAFile) {
@@ -116,8 +115,7 @@ TEST_F(LocoTableTest, ReplyLeavesBeforeTheHostMessagesAndTagIsReadAtMessageTime)
   load("Lok1;3;0;3;0;100;80\n");
   std::vector<std::size_t> repliesAtSend;
   host.onSend = [&](const char*) { repliesAtSend.push_back(sink.writes.size()); };
-  char tag[] = "10;-7";
-  config.applyLine(tag);
+  table.setSpeedReportTag(-7);
   table.xLokX(channel, 3, 0, 126, 0x20);
   EXPECT_EQ(repliesAtSend, (std::vector<std::size_t>{1, 1}));
   EXPECT_EQ(messages(), (Messages{"371;Lok1;-7;319.3\n", "381;Lok1;0\n"}));

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/callbacks.h"
 #include "station/command_assembler.h"
 #include "station/station_state.h"
 #include "support/recording.h"

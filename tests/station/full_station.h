@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/configuration.h"
 #include "layout/feedback_image.h"
 #include "layout/list_file.h"
 #include "layout/loco_table.h"
@@ -33,10 +32,9 @@ struct FullStation {
   RecordingSink sink;
   RecordingConsole console;
   RecordingHostSender host;
-  Configuration config;
   StationState state;
   FeedbackImage feedback{console};
-  LocoTable locos{console, host, config};
+  LocoTable locos{console, host};
   TurnoutTable turnouts{console, host};
   CommandAssembler assembler{sink, console};
   CommandAssembler::TimePoint now{};

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "diag/console.h"
-#include "diag/traffic_log.h"
-#include "host/host_sender.h"
-#include "station/reply.h"
+#include "seams/host_sender.h"
+#include "seams/reply.h"
+#include "seams/traffic_log.h"
 
 namespace p50x::test {
 

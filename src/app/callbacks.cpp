@@ -1,6 +1,19 @@
-#include "host/host_callback.h"
+#include "app/callbacks.h"
 
 namespace p50x {
+
+void serialCallback(SerialPort& port, int notification, TrafficLog* log,
+                    CommandAssembler* assembler) {
+  if (notification != kSerialDataReceived) return;
+  const int count = port.bytesRead();
+  if (count > 0) {
+    std::uint8_t* bytes = port.readBuffer();
+    bytes[count] = 0;
+    if (log != nullptr) log->logReceived(count, bytes);
+    if (assembler != nullptr) assembler->feed(count, bytes);
+  }
+  port.reArmRead();
+}
 
 void hostCallback(HostConnection& connection, int notification, HostEventParser* parser) {
   if (notification != kHostDataReceived || parser == nullptr) return;

@@ -1,4 +1,4 @@
-#include "host/host_messages.h"
+#include "layout/host_messages.h"
 
 #include <cstdarg>
 #include <cstdio>
