@@ -79,6 +79,11 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
 }
 
 void Bridge::consoleLoop() {
+  // The read size goes back to 1 before the first key, after ESC and after
+  // every key, as it always has: the station must read each command byte on
+  // its own, because control software sends the next command only once the
+  // reply to the last one has arrived, and a read waiting for more bytes would
+  // hold that reply back.
   serial_->setReadSize(1);
   for (;;) {
     bool partOfSequence = false;

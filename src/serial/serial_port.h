@@ -33,7 +33,9 @@ enum SerialNotification : int {
   kSerialCarrierOff = 6,
 };
 
-// Result codes of open, exactly one returned.
+// Result codes of open, exactly one returned. They are powers of two but never
+// combined: the number after "ERROR : com->connect" is what users quote when
+// they ask for help, so each keeps the value it has always had.
 enum SerialOpenResult : int {
   kOpenOk = 0,
   kOpenSetCommMaskFailed = 1,
