@@ -2,7 +2,7 @@
 // events (serial_events_posix), non-blocking transfers finished by the worker
 // when poll() says the tty is ready, so a request may "complete at once" like
 // overlapped I/O (serial_transfer_posix), the tty and its settings
-// (serial_tty_posix), pty:PATH (serial_pty_posix) and the modem-line watcher
+// (serial_line_posix), pty:PATH (serial_pty_posix) and the modem-line watcher
 // thread (serial_modem_watcher_posix).
 #include <string.h>
 #include <unistd.h>
@@ -14,10 +14,10 @@
 
 #include "platform/serial_device.h"
 #include "platform/serial_events_posix.h"
+#include "platform/serial_line_posix.h"
 #include "platform/serial_modem_watcher_posix.h"
 #include "platform/serial_pty_posix.h"
 #include "platform/serial_transfer_posix.h"
-#include "platform/serial_tty_posix.h"
 
 namespace p50x::platform {
 namespace {

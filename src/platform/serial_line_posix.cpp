@@ -1,4 +1,4 @@
-#include "platform/serial_tty_posix.h"
+#include "platform/serial_line_posix.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
