@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -43,7 +44,11 @@ Bytes readBytes(int fd, std::size_t count) {
     if (::poll(&p, 1, 100) <= 0) continue;
     std::uint8_t buffer[4096];
     const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, count - got.size()));
-    if (n > 0) got.insert(got.end(), buffer, buffer + n);
+    if (n > 0) {
+      got.insert(got.end(), buffer, buffer + n);
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      break;  // hung up: poll() would report it at once, for ever
+    }
   }
   return got;
 }
@@ -56,11 +61,14 @@ void writeBytes(int fd, const Bytes& bytes) {
 class Notes {
  public:
   void add(SerialPort& port, int code) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    codes_.push_back(code);
-    if (code == kSerialDataReceived) {
-      deliveries_.emplace_back(port.readBuffer(), port.readBuffer() + port.bytesRead());
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      codes_.push_back(code);
+      if (code == kSerialDataReceived) {
+        deliveries_.emplace_back(port.readBuffer(), port.readBuffer() + port.bytesRead());
+      }
     }
+    test::notifyWaiters();
   }
   int count(int code) const {
     std::lock_guard<std::mutex> lock(mutex_);
