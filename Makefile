@@ -6,19 +6,23 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # installed); a folder keeps the generator it was made with.
 GENERATOR   = $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Unix Makefiles")
 generator   = $(if $(wildcard $(1)/CMakeCache.txt),,-G "$(GENERATOR)")
+# Extra settings for the release and Windows builds, after their defaults:
+# CI passes CMAKE_ARGS=-DP50X_WERROR=ON to turn warnings into errors.
 CMAKE_ARGS ?=
 
-.PHONY: all build deps run test test-asan test-tsan fuzz bench format clean
+.PHONY: all build configure deps run test test-asan test-tsan fuzz bench format clean
 
 all: build
 
 deps:
 	@scripts/ensure-deps.sh
 
-$(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) -G "$(GENERATOR)" -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
+# Configured on every run, like the other presets, so the release preset's
+# settings (and CMAKE_ARGS) always hold.
+configure: deps
+	cmake --preset release -B $(BUILD) $(call generator,$(BUILD)) $(CMAKE_ARGS) >/dev/null
 
-build: deps $(BUILD)/CMakeCache.txt
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -55,15 +59,16 @@ bench: build
 WIN_BUILD ?= build-win
 .PHONY: windows test-windows
 
-$(WIN_BUILD)/CMakeCache.txt:
+# The toolchain file counts only when the folder is first configured; later
+# runs apply the release settings and CMAKE_ARGS again, as for build/.
+windows:
 	@scripts/ensure-deps.sh g++-mingw-w64-x86-64 wine wine64
-	cmake -S . -B $(WIN_BUILD) -G "$(GENERATOR)" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DP50X_BUILD_BENCH=OFF $(CMAKE_ARGS) >/dev/null
-
-windows: $(WIN_BUILD)/CMakeCache.txt
+	cmake -S . -B $(WIN_BUILD) $(call generator,$(WIN_BUILD)) \
+	  $(if $(wildcard $(WIN_BUILD)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake) \
+	  -DCMAKE_BUILD_TYPE=Release -DP50X_BUILD_BENCH=OFF -DP50X_WERROR=OFF $(CMAKE_ARGS) >/dev/null
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
-test-windows: windows $(BUILD)/CMakeCache.txt
+test-windows: windows configure
 	cmake --build $(BUILD) -j $(JOBS) --target test_wine_e2e
 	JOBS=$(JOBS) scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
 

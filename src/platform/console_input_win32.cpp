@@ -256,7 +256,9 @@ int KeyInput::readKey(bool& partOfSequence) {
     }
     const int code = ::_getch();
     // Function and cursor keys give 0 or 0xE0 and then their own code, which
-    // _getch has ready at once.
+    // _getch has ready at once. Both codes go on, each echoed and sent like
+    // any key: the station's console did so with every code _getch gave, so
+    // the line sees the same bytes for the same key.
     const int second = (code == 0 || code == 0xE0) ? ::_getch() : -1;
     {
       std::lock_guard<std::mutex> lock(gWakeMutex);

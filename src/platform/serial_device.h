@@ -29,7 +29,9 @@ enum SerialEventIndex : int {
   kSerialEventCount = 7,
 };
 
-// Bits of a completed modem-event wait and of the modem lines.
+// Bits of a completed modem-event wait and of the modem lines. They are the
+// Windows values (EV_RING, EV_RLSD, MS_RING_ON, MS_RLSD_ON), so the engine
+// reads one set of bits on every platform.
 inline constexpr std::uint32_t kModemEventRing = 0x100;
 inline constexpr std::uint32_t kModemEventCarrier = 0x20;
 inline constexpr std::uint32_t kModemLineRing = 0x40;

@@ -1,39 +1,19 @@
-// The serial device on Windows: the seven events are the system's own, and
-// the read, the write and the modem-event wait are overlapped requests, one
-// OVERLAPPED record each, whose events are the done events 1, 3 and 5. The
-// worker sleeps in one WaitForMultipleObjects without time-out, which hands
-// back the lowest signalled index and resets an automatic-reset event by
-// returning it, exactly the order of service the engine needs.
+// The serial device on Windows: the seven events are the system's own
+// (serial_events_win32), the line is set up in serial_line_win32, and the
+// read, the write and the modem-event wait are overlapped requests here, one
+// OVERLAPPED record each, whose events are the done events 1, 3 and 5.
 #include <windows.h>
 
-#include <atomic>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <string>
 
-#include "diag/console.h"
 #include "platform/serial_device.h"
+#include "platform/serial_events_win32.h"
+#include "platform/serial_line_win32.h"
 
 namespace p50x::platform {
 namespace {
-
-bool manualReset(int index) {
-  return index == kReadDoneEvent || index == kWriteDoneEvent || index == kWaitDoneEvent;
-}
-
-// COM1 to COM9 open by their bare names, COM10 and above only through the
-// device namespace; with the prefix every port opens the same way.
-std::string deviceName(const char* name) {
-  const std::size_t length = std::strlen(name);
-  bool bareComPort = length > 3 && (name[0] == 'C' || name[0] == 'c') &&
-                     (name[1] == 'O' || name[1] == 'o') && (name[2] == 'M' || name[2] == 'm');
-  for (std::size_t i = 3; bareComPort && i < length; ++i) {
-    bareComPort = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
-  }
-  return bareComPort ? std::string("\\\\.\\") + name : std::string(name);
-}
 
 // A driver that cannot report modem lines (a pseudo-terminal under Wine, some
 // USB adapters) says so with one of these. Then there is nothing to watch,
@@ -51,52 +31,24 @@ RequestResult completion(HANDLE device, OVERLAPPED& request) {
   return RequestResult{false, 0, static_cast<int>(::GetLastError())};
 }
 
-// Threads: see SerialDevice. eventMutex_ guards the event handles against
-// their release while another thread signals; the device, the requests and the
-// modem-watch state belong to the worker while it runs and to the console
-// thread otherwise.
+// Threads: see SerialDevice. The events guard themselves; the device, the
+// requests and the modem-watch state belong to the worker while it runs and
+// to the console thread otherwise.
 class Win32SerialDevice final : public SerialDevice {
  public:
-  Win32SerialDevice() {
-    for (int index = 0; index < kSerialEventCount; ++index) {
-      // Unnamed, default security, not signalled. A failed creation leaves a
-      // null handle, which eventsUsable() reports.
-      events_[index] = ::CreateEventA(nullptr, manualReset(index) ? TRUE : FALSE, FALSE, nullptr);
-    }
-  }
-
   ~Win32SerialDevice() override { releaseEvents(); }
 
-  bool eventsUsable() const override {
-    std::lock_guard<std::mutex> lock(eventMutex_);
-    if (released_) return false;
-    for (HANDLE event : events_) {
-      if (event == nullptr) return false;
-    }
-    return true;
-  }
+  bool eventsUsable() const override { return events_.usable(); }
 
   // The device goes first: its requests still signal these events while they
   // are being cancelled.
   void releaseEvents() override {
     closeDevice();
-    std::lock_guard<std::mutex> lock(eventMutex_);
-    released_ = true;
-    for (HANDLE& event : events_) {
-      if (event != nullptr) ::CloseHandle(event);
-      event = nullptr;
-    }
+    events_.release();
   }
 
-  void signal(int index) override {
-    std::lock_guard<std::mutex> lock(eventMutex_);
-    if (events_[index] != nullptr) ::SetEvent(events_[index]);
-  }
-
-  void reset(int index) override {
-    std::lock_guard<std::mutex> lock(eventMutex_);
-    if (events_[index] != nullptr) ::ResetEvent(events_[index]);
-  }
+  void signal(int index) override { events_.signal(index); }
+  void reset(int index) override { events_.reset(index); }
 
   int waitForLowestSignalled(int& error) override {
     if (!eventsUsable()) {
@@ -104,7 +56,7 @@ class Win32SerialDevice final : public SerialDevice {
       return -1;
     }
     for (;;) {
-      const DWORD woken = ::WaitForMultipleObjects(kSerialEventCount, events_, FALSE, INFINITE);
+      const DWORD woken = events_.waitAny();
       if (woken >= WAIT_OBJECT_0 + kSerialEventCount) {
         error = static_cast<int>(woken == WAIT_FAILED ? ::GetLastError() : woken);
         return -1;
@@ -117,7 +69,7 @@ class Win32SerialDevice final : public SerialDevice {
       if (waitResult_.ok || !modemWatchUnsupported(static_cast<DWORD>(waitResult_.error))) {
         return index;
       }
-      ::ResetEvent(events_[kWaitDoneEvent]);
+      events_.reset(kWaitDoneEvent);
       modemWatchOff_ = true;
     }
   }
@@ -139,45 +91,10 @@ class Win32SerialDevice final : public SerialDevice {
     return ::SetCommMask(device_, watchRingAndCarrier ? EV_RING | EV_RLSD : 0) != FALSE;
   }
 
-  // All five members 0: a read completes only when its full size has arrived,
-  // a write when every byte has gone.
-  bool setZeroTimeouts() override {
-    COMMTIMEOUTS timeouts{};
-    return ::SetCommTimeouts(device_, &timeouts) != FALSE;
-  }
+  bool setZeroTimeouts() override { return platform::setZeroTimeouts(device_); }
 
-  // No hardware and no software flow control, DTR and RTS raised while open,
-  // one stop bit. XonChar/XoffChar are 0x13/0x19 as the station always had
-  // them; with XON/XOFF off they never act on the line.
   bool setLineSettings(const LineSettings& settings) override {
-    DCB dcb;
-    std::memset(&dcb, 0, sizeof dcb);
-    dcb.DCBlength = sizeof(DCB);
-    dcb.BaudRate = static_cast<DWORD>(settings.baudRate);
-    dcb.fBinary = 1;
-    dcb.fParity = (settings.parity == 1 || settings.parity == 2) ? 1 : 0;
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fDsrSensitivity = 0;
-    dcb.fTXContinueOnXoff = 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.fErrorChar = 0;
-    dcb.fNull = 0;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.fAbortOnError = 0;
-    dcb.XonLim = 2;
-    dcb.XoffLim = 4;
-    dcb.ByteSize = static_cast<BYTE>(settings.byteSize & 0xFF);
-    dcb.Parity = settings.parity == 1 ? ODDPARITY : settings.parity == 2 ? EVENPARITY : NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.XonChar = 0x13;
-    dcb.XoffChar = 0x19;
-    dcb.ErrorChar = 0;
-    dcb.EofChar = 0;
-    dcb.EvtChar = 0;
-    return ::SetCommState(device_, &dcb) != FALSE;
+    return applyLineSettings(device_, settings);
   }
 
   // Requests still in flight are cancelled and waited for before the handle
@@ -233,14 +150,7 @@ class Win32SerialDevice final : public SerialDevice {
     return waitResult_;
   }
 
-  bool modemLines(std::uint32_t& lines) override {
-    DWORD status = 0;
-    if (!::GetCommModemStatus(device_, &status)) return false;
-    lines = 0;
-    if ((status & MS_RING_ON) != 0) lines |= kModemLineRing;
-    if ((status & MS_RLSD_ON) != 0) lines |= kModemLineCarrier;
-    return true;
-  }
+  bool modemLines(std::uint32_t& lines) override { return readModemLines(device_, lines); }
 
   std::string errorText(int error) const override {
     char buffer[256] = {};
@@ -275,15 +185,12 @@ class Win32SerialDevice final : public SerialDevice {
     std::memset(&readRequest_, 0, sizeof readRequest_);
     std::memset(&writeRequest_, 0, sizeof writeRequest_);
     std::memset(&waitRequest_, 0, sizeof waitRequest_);
-    std::lock_guard<std::mutex> lock(eventMutex_);
-    readRequest_.hEvent = events_[kReadDoneEvent];
-    writeRequest_.hEvent = events_[kWriteDoneEvent];
-    waitRequest_.hEvent = events_[kWaitDoneEvent];
+    readRequest_.hEvent = events_.handle(kReadDoneEvent);
+    writeRequest_.hEvent = events_.handle(kWriteDoneEvent);
+    waitRequest_.hEvent = events_.handle(kWaitDoneEvent);
   }
 
-  mutable std::mutex eventMutex_;
-  HANDLE events_[kSerialEventCount] = {};  // guarded by eventMutex_ (the worker waits on them)
-  bool released_ = false;                  // guarded by eventMutex_
+  EventSet events_;
 
   HANDLE device_ = INVALID_HANDLE_VALUE;
   OVERLAPPED readRequest_{};

@@ -9,6 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -215,10 +216,14 @@ void ControlLine::send(const std::vector<unsigned char>& bytes) {
     const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
-    } else {
-      pollfd p{fd_, POLLOUT, 0};
-      ::poll(&p, 1, 100);
+      continue;
     }
+    // Only a full line is waited out; a line that has gone takes nothing more,
+    // and waiting on it would spin (poll reports its hang-up at once).
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return;
+    pollfd p{fd_, POLLOUT, 0};
+    ::poll(&p, 1, 100);
   }
 }
 
@@ -233,7 +238,11 @@ std::vector<unsigned char> ControlLine::receive(std::size_t n, std::chrono::mill
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
     unsigned char buffer[256];
     const ssize_t r = ::read(fd_, buffer, std::min(sizeof buffer, n - got.size()));
-    if (r > 0) got.insert(got.end(), buffer, buffer + r);
+    if (r > 0) {
+      got.insert(got.end(), buffer, buffer + r);
+    } else if (r == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      break;  // the line has gone: nothing more will come
+    }
   }
   return got;
 }

@@ -219,7 +219,10 @@ TEST(HostConnection, CloseWakesTheReceiverAndAPendingAnswerWait) {
   ASSERT_EQ(t->result, 0);
   t->link.setAnswerTimeout(-1);
   std::atomic<int> sent{-1};
-  std::thread serial([&] { sent = t->link.sendAndAwaitAnswer("305;W1;1;\n"); });
+  std::thread serial([&] {
+    sent = t->link.sendAndAwaitAnswer("305;W1;1;\n");
+    notifyWaiters();
+  });
   ASSERT_EQ(receiveBytes(t->write, 10), "305;W1;1;\n");
   // Console thread at shutdown and the receiver at its end close at once.
   std::thread other([&] { t->link.close(); });
@@ -270,9 +273,12 @@ class CountingLayout final : public LayoutEvents {
  public:
   void turnoutReported(const char*, int) override {}
   void contactSet(const char* name) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    last_[name[0] == 'E' ? 0 : 1] = name;
-    ++count_[name[0] == 'E' ? 0 : 1];
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      last_[name[0] == 'E' ? 0 : 1] = name;
+      ++count_[name[0] == 'E' ? 0 : 1];
+    }
+    notifyWaiters();
   }
   void contactCleared(const char*) override {}
   int count(int link) const {

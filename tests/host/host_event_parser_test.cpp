@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,7 +31,7 @@ std::vector<Case> cases() {
       {"ContactOccupied", "150;1;K1", {"set:K1"}, ""},
       {"ContactFree", "151;1;K1", {"clear:K1"}, ""},
       {"LineFeedStaysInTheName", "150;1;K1\n", {"set:K1\n"}, ""},
-      {"ClosingSeparatorPutsTheLineFeedInAnUnusedField", "150;1;K1;\n", {"set:K1"}, ""},
+      {"SeparatorKeepsTheLineFeedOutOfTheName", "150;1;K1;\n", {"set:K1"}, ""},
       {"EmptyTokenCollapsesSoTheNameIsEmpty", "150;;K1", {"set:"}, ""},
       {"TwoMessagesInOneChunkActOnTheFirst", "150;1;K1;151;1;K2;", {"set:K1"}, ""},
       {"ZeroByteEndsTheMessage",
@@ -55,9 +56,14 @@ std::vector<Case> cases() {
   };
 }
 
-class ParserCase : public ::testing::TestWithParam<Case> {};
+// Failures show the case by its name and its bytes, never as raw memory.
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.name << ' ' << ::testing::PrintToString(c.chunk);
+}
 
-TEST_P(ParserCase, ActsOnTheFirstFieldsOnly) {
+class HostParser : public ::testing::TestWithParam<Case> {};
+
+TEST_P(HostParser, ActsOnFirstFields) {
   const Case& c = GetParam();
   RecordingConsole console;
   RecordingLayout layout;
@@ -70,7 +76,7 @@ TEST_P(ParserCase, ActsOnTheFirstFieldsOnly) {
   EXPECT_EQ(console.errText(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Chunks, ParserCase, ::testing::ValuesIn(cases()),
+INSTANTIATE_TEST_SUITE_P(Chunk, HostParser, ::testing::ValuesIn(cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(HostEventParser, LongTokensAreCutAndExtraTokensDropped) {

@@ -8,7 +8,9 @@
 
 #include "host/host_connection.h"
 #include "host_test_support.h"
+#include "script_line.h"
 #include "support/recording.h"
+#include "text_escapes.h"
 
 namespace p50x::test {
 namespace {

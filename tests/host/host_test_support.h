@@ -10,6 +10,7 @@
 #include "host/host_connection.h"
 #include "platform/socket.h"
 #include "seams/layout_events.h"
+#include "support/recording.h"
 
 namespace p50x::test {
 
@@ -20,10 +21,13 @@ class LinkRecorder {
     return [this](HostConnection& link, int code) { record(link, code); };
   }
   void record(HostConnection& link, int code) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    codes_.push_back(code);
-    if (code == kHostDataReceived)
-      chunks_.emplace_back(link.receiveBuffer(), link.receivedLength());
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      codes_.push_back(code);
+      if (code == kHostDataReceived)
+        chunks_.emplace_back(link.receiveBuffer(), link.receivedLength());
+    }
+    notifyWaiters();
   }
   std::vector<int> codes() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -73,8 +77,11 @@ class RecordingLayout final : public LayoutEvents {
 
  private:
   void add(std::string call) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back(std::move(call));
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      calls_.push_back(std::move(call));
+    }
+    notifyWaiters();
   }
   mutable std::mutex mutex_;
   std::vector<std::string> calls_;

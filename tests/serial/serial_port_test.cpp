@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "app/callbacks.h"
+#include "serial_test_support.h"
 #include "station/command_assembler.h"
 #include "station/station_state.h"
 #include "support/recording.h"
@@ -31,52 +33,12 @@ namespace p50x {
 namespace {
 
 using test::Bytes;
+using test::Notes;
+using test::readBytes;
 using test::RecordingConsole;
 using test::RecordingTrafficLog;
 using test::waitFor;
-
-// Reads `count` bytes from fd, waiting at most five seconds for them.
-Bytes readBytes(int fd, std::size_t count) {
-  Bytes got;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (got.size() < count && std::chrono::steady_clock::now() < end) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    std::uint8_t buffer[4096];
-    const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, count - got.size()));
-    if (n > 0) got.insert(got.end(), buffer, buffer + n);
-  }
-  return got;
-}
-
-void writeBytes(int fd, const Bytes& bytes) {
-  ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-}
-
-// Notifications and deliveries as the worker raised them.
-class Notes {
- public:
-  void add(SerialPort& port, int code) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    codes_.push_back(code);
-    if (code == kSerialDataReceived) {
-      deliveries_.emplace_back(port.readBuffer(), port.readBuffer() + port.bytesRead());
-    }
-  }
-  int count(int code) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int>(std::count(codes_.begin(), codes_.end(), code));
-  }
-  std::vector<Bytes> deliveries() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return deliveries_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<int> codes_;
-  std::vector<Bytes> deliveries_;
-};
+using test::writeBytes;
 
 class SerialPortTest : public ::testing::Test {
  protected:

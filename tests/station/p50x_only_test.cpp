@@ -194,6 +194,7 @@ TEST(P50XOnlyMode, EventBitNeverLosesAHostChangeRacingWithXEvtSen) {
   int stale = 0;
   for (int episode = 1; episode <= kEpisodes; ++episode) {
     ready.store(episode);
+    test::notifyWaiters();
     Bytes report;
     do {
       report = s.send({0xCB});

@@ -27,14 +27,6 @@ std::string systemMessage(int code) {
 }
 }  // namespace
 
-const char* linkName(Link link) {
-  return link == Link::kEvent ? "event" : "command";
-}
-
-const char* roleName(Role role) {
-  return role == Role::kRead ? "read" : "write";
-}
-
 HostSimulator::HostSimulator(Options options) : options_(std::move(options)) {}
 
 HostSimulator::~HostSimulator() {
@@ -136,6 +128,9 @@ void HostSimulator::readLoop(Connection& c) {
     for (std::size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
       record(c, pending.substr(0, end + 1));
       pending.erase(0, end + 1);
+      // One answer per message, as a host application gives it: the bridge
+      // sends its next message only once it has read an answer (or given up
+      // waiting), and it reads nothing on a read connection.
       if (c.role == Role::kWrite) answer(c);
     }
   }
@@ -325,196 +320,6 @@ void HostSimulator::stop() {
   }
   if (libraryStarted_) sock::releaseSocketLibrary();
   libraryStarted_ = false;
-}
-
-namespace {
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-bool parseLinkRole(std::string_view words, Link& link, Role& role) {
-  const std::size_t space = words.find(' ');
-  if (space == std::string_view::npos) return false;
-  const std::string_view l = words.substr(0, space);
-  std::string_view r = words.substr(space + 1);
-  while (!r.empty() && r.front() == ' ') r.remove_prefix(1);
-  while (!r.empty() && r.back() == ' ') r.remove_suffix(1);
-  if (l == "event") {
-    link = Link::kEvent;
-  } else if (l == "command") {
-    link = Link::kCommand;
-  } else {
-    return false;
-  }
-  if (r == "read") {
-    role = Role::kRead;
-  } else if (r == "write") {
-    role = Role::kWrite;
-  } else {
-    return false;
-  }
-  return true;
-}
-}  // namespace
-
-bool decodeEscapes(std::string_view text, std::string& out) {
-  std::string result;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      result += text[i];
-      continue;
-    }
-    if (++i >= text.size()) return false;
-    switch (text[i]) {
-      case 'n':
-        result += '\n';
-        break;
-      case 'r':
-        result += '\r';
-        break;
-      case 't':
-        result += '\t';
-        break;
-      case '0':
-        result += '\0';
-        break;
-      case '\\':
-        result += '\\';
-        break;
-      case 'x': {
-        if (i + 2 >= text.size()) return false;
-        const int high = hexValue(text[i + 1]);
-        const int low = hexValue(text[i + 2]);
-        if (high < 0 || low < 0) return false;
-        result += static_cast<char>(high * 16 + low);
-        i += 2;
-        break;
-      }
-      default:
-        return false;
-    }
-  }
-  out = std::move(result);
-  return true;
-}
-
-ScriptLine parseScriptLine(std::string_view line, Link defaultLink) {
-  ScriptLine result;
-  // Scripts written on Windows end their lines in CR LF.
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-  if (line.empty() || line.front() == '#') return result;
-
-  if (line == "quit") {
-    result.kind = ScriptLine::kQuit;
-    return result;
-  }
-  if (line == "sleep" || startsWith(line, "sleep ")) {
-    std::string_view digits = line.substr(5);
-    while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
-    long ms = 0;
-    bool ok = !digits.empty() && digits.size() <= 9;
-    for (const char d : digits) {
-      if (d < '0' || d > '9') {
-        ok = false;
-        break;
-      }
-      ms = ms * 10 + (d - '0');
-    }
-    if (!ok) {
-      result.kind = ScriptLine::kError;
-      result.text = "sleep takes milliseconds, e.g. sleep 500";
-      return result;
-    }
-    result.kind = ScriptLine::kSleep;
-    result.milliseconds = static_cast<int>(ms);
-    return result;
-  }
-  if (line == "close" || startsWith(line, "close ")) {
-    std::string_view words = line.substr(5);
-    while (!words.empty() && words.front() == ' ') words.remove_prefix(1);
-    if (!parseLinkRole(words, result.link, result.role)) {
-      result.kind = ScriptLine::kError;
-      result.text = "close takes a link and a connection, e.g. close command read";
-      return result;
-    }
-    result.kind = ScriptLine::kClose;
-    return result;
-  }
-
-  result.link = defaultLink;
-  result.role = Role::kRead;
-  std::string_view text = line;
-  struct Prefix {
-    std::string_view text;
-    Link link;
-    Role role;
-  };
-  static constexpr Prefix kPrefixes[] = {
-      {"cw:", Link::kCommand, Role::kWrite},
-      {"ew:", Link::kEvent, Role::kWrite},
-      {"c:", Link::kCommand, Role::kRead},
-      {"e:", Link::kEvent, Role::kRead},
-  };
-  for (const Prefix& p : kPrefixes) {
-    if (startsWith(text, p.text)) {
-      result.link = p.link;
-      result.role = p.role;
-      text.remove_prefix(p.text.size());
-      break;
-    }
-  }
-  if (!decodeEscapes(text, result.text)) {
-    result.kind = ScriptLine::kError;
-    result.text = "bad escape: use \\n \\r \\t \\0 \\\\ or \\xHH";
-    return result;
-  }
-  if (result.text.empty()) {
-    result.kind = ScriptLine::kError;
-    result.text = "nothing to send";
-    return result;
-  }
-  result.kind = ScriptLine::kSend;
-  return result;
-}
-
-std::string printable(std::string_view text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        // Bytes from 0x80 up stay as they are: names may be in the console's
-        // own encoding.
-        if (c < 0x20 || c == 0x7F) {
-          out += "\\x";
-          out += hex[c >> 4];
-          out += hex[c & 15];
-        } else {
-          out += ch;
-        }
-    }
-  }
-  return out;
 }
 
 }  // namespace p50x::hostsim

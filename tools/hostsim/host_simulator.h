@@ -1,8 +1,8 @@
 // A stand-in for the host application: listens on the event and the command
 // port, takes the bridge's connections, answers every message that arrives on
 // a write connection, records what it receives and sends events on request.
-// The p50x-hostsim program is a thin console front end; end-to-end tests use
-// the class in-process.
+// The p50x-hostsim program is a thin console front end over it and the input
+// lines of script_line.h; end-to-end tests use the class in-process.
 #pragma once
 
 #include <chrono>
@@ -16,18 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "host_links.h"
 #include "platform/socket.h"
 
 namespace p50x::hostsim {
-
-// The bridge's two links, and the two connections of each. Per port the first
-// connection taken is the read connection and the second the write
-// connection; a third starts the next pair, so a restarted bridge is served.
-enum class Link { kEvent, kCommand };
-enum class Role { kRead, kWrite };
-
-const char* linkName(Link link);  // "event" / "command"
-const char* roleName(Role role);  // "read" / "write"
 
 struct Options {
   std::string address = "127.0.0.1";
@@ -155,33 +147,5 @@ class HostSimulator {
   std::mutex sendMutex_;
   std::mutex reportMutex_;
 };
-
-// One line of input typed on the console or read from a script.
-struct ScriptLine {
-  enum Kind { kNothing, kSend, kSleep, kClose, kQuit, kError };
-  Kind kind = kNothing;
-  Link link = Link::kEvent;
-  Role role = Role::kRead;
-  std::string text;  // kSend: the chunk; kError: why the line was refused
-  int milliseconds = 0;
-};
-
-// Lines:
-//   150;1;K1          the text as one chunk on the default link's read connection
-//   c:150;1;K1        on the command link's read connection (e: the event link's;
-//   cw:... / ew:...   on a write connection)
-//   sleep 500         wait 500 ms
-//   close event read  end a connection (event|command, read|write)
-//   quit              end the simulator
-//   # ...             a comment; an empty line does nothing
-// In the text \n \r \t \0 \\ and \xHH stand for their bytes; the typed line's
-// own line end is never sent.
-ScriptLine parseScriptLine(std::string_view line, Link defaultLink);
-
-// Replaces the escapes above; false (with text untouched) on a bad escape.
-bool decodeEscapes(std::string_view text, std::string& out);
-
-// Makes a received message readable on one line: \n, \r, \t, \\ and \xHH.
-std::string printable(std::string_view text);
 
 }  // namespace p50x::hostsim

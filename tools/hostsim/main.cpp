@@ -9,6 +9,8 @@
 #include <string>
 
 #include "host_simulator.h"
+#include "script_line.h"
+#include "text_escapes.h"
 
 namespace {
 
