@@ -23,11 +23,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "diag/console.h"
+#include "platform/baud_rates.h"
 #include "platform/serial_device.h"
 
 namespace p50x::platform {
@@ -75,6 +77,16 @@ constexpr struct {
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
+
+// The settings check offers kBaudRates: each must have its speed here.
+constexpr bool speedsMatchBaudRates() {
+  if (std::size(kSpeeds) != std::size(kBaudRates)) return false;
+  for (std::size_t i = 0; i < std::size(kSpeeds); ++i) {
+    if (kSpeeds[i].baudRate != kBaudRates[i]) return false;
+  }
+  return true;
+}
+static_assert(speedsMatchBaudRates(), "kSpeeds and kBaudRates list different rates");
 
 // B0 when the rate is not one the terminal interface can name.
 speed_t speedFor(int baudRate) {

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -15,24 +14,13 @@
 
 #include "diag/console.h"
 #include "platform/serial_device.h"
+#include "platform/windows_device_name.h"
 
 namespace p50x::platform {
 namespace {
 
 bool manualReset(int index) {
   return index == kReadDoneEvent || index == kWriteDoneEvent || index == kWaitDoneEvent;
-}
-
-// COM1 to COM9 open by their bare names, COM10 and above only through the
-// device namespace; with the prefix every port opens the same way.
-std::string deviceName(const char* name) {
-  const std::size_t length = std::strlen(name);
-  bool bareComPort = length > 3 && (name[0] == 'C' || name[0] == 'c') &&
-                     (name[1] == 'O' || name[1] == 'o') && (name[2] == 'M' || name[2] == 'm');
-  for (std::size_t i = 3; bareComPort && i < length; ++i) {
-    bareComPort = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
-  }
-  return bareComPort ? std::string("\\\\.\\") + name : std::string(name);
 }
 
 // A driver that cannot report modem lines (a pseudo-terminal under Wine, some
@@ -124,7 +112,7 @@ class Win32SerialDevice final : public SerialDevice {
 
   int openDevice(const char* name) override {
     closeDevice();
-    const std::string path = deviceName(name);
+    const std::string path = windowsDeviceName(name);
     device_ = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr);
     if (device_ == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
