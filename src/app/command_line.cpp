@@ -23,7 +23,7 @@ const char* const kUsageText =
     "   2  feedback contact list file                        (default Frei)\n"
     "   3  turnout list file                                 (default Frei)\n"
     "   4  serial port: /dev/ttyUSB0, COM3, or pty:PATH      (default NULL)\n"
-    "   5  host address, dotted IPv4; names are not looked up (default 127.0.0.1)\n"
+    "   5  host address, dotted IPv4 (no name lookup)        (default 127.0.0.1)\n"
     "   6  monitor file, a hex log of all serial traffic     (default empty: off)\n"
     "   7  host event port, 1 to 65535                       (default 31286)\n"
     "   8  host command port, 1 to 65535                     (default 31285)\n"
