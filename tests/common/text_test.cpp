@@ -43,19 +43,6 @@ TEST(CopyField, CutsSoTheZeroAlwaysFits) {
   EXPECT_STREQ(field, "abc");
 }
 
-TEST(ParseDecimal, TakesWholeNumbersAndNothingElse) {
-  long long value = 0;
-  EXPECT_TRUE(parseDecimal("31286", value));
-  EXPECT_EQ(value, 31286);
-  EXPECT_TRUE(parseDecimal("-7", value));
-  EXPECT_EQ(value, -7);
-  EXPECT_TRUE(parseDecimal("99999999999999999999999", value));
-  EXPECT_EQ(value, kDecimalLimit);
-  for (const char* bad : {"", "-", "+", " 1", "1 ", "31286abc", "65536+5", "0x10", "1.5"}) {
-    EXPECT_FALSE(parseDecimal(bad, value)) << bad;
-  }
-}
-
 TEST(IsDottedIpv4, TakesFourPartsFrom0To255) {
   for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "192.168.1.7"}) {
     EXPECT_TRUE(isDottedIpv4(good)) << good;
