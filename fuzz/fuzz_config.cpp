@@ -1,12 +1,14 @@
-// The configuration reader: the input is a configuration file, read in pieces
-// of at most 99 characters exactly as fgets with a 100-byte buffer hands them
-// over; its first line, when short enough, is also tried as the path.
+// The configuration reader and the settings check: the input is a
+// configuration file, read line by line as from a file; its first line, when
+// short enough, is also tried as the path.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #include "app/configuration.h"
+#include "app/settings_check.h"
+#include "common/line_reader.h"
 
 namespace {
 
@@ -36,17 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   path[pathLength] = '\0';
   config.setConfigPath(path, console);
 
-  char line[100];
-  std::size_t pos = 0;
-  while (pos < size) {
-    std::size_t n = 0;
-    while (pos < size && n < sizeof line - 1) {
-      line[n++] = static_cast<char>(data[pos++]);
-      if (line[n - 1] == '\n') break;
-    }
-    line[n] = '\0';
-    config.applyLine(line);
-  }
+  MemoryBytes bytes(data, size);
+  if (config.readLines(bytes, console)) checkSettings(config, console);
   checkSlots(config);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/line_reader.h"
 #include "layout/feedback_image.h"
 #include "layout/list_file.h"
 #include "layout/loco_table.h"
@@ -64,12 +65,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   turnouts.xEvtTrn(reply);
 
-  char name[kListLineBuffer];
-  MemoryListSource names(data, size);
-  while (names.nextPiece(name, sizeof name)) {
-    name[std::strcspn(name, ";")] = '\0';
-    image.setContact(name);
-    turnouts.hostTurnout(name, 0);
+  MemoryBytes names(data, size);
+  LineReader lines(names);
+  TextLine line;
+  while (lines.next(line)) {
+    line.text[std::strcspn(line.text, ";")] = '\0';
+    image.setContact(line.text);
+    turnouts.hostTurnout(line.text, 0);
   }
   image.xEvtSen(reply);
   image.x88PSet(reply, 0, value & 0xFF);

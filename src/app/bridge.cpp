@@ -1,6 +1,9 @@
 #include "app/bridge.h"
 
 #include "app/callbacks.h"
+#include "app/setting_names.h"
+#include "app/settings_check.h"
+#include "app/startup_causes.h"
 #include "common/text.h"
 
 namespace p50x {
@@ -28,25 +31,35 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
   config_ = std::make_unique<Configuration>();
   if (argc > 1 && !config_->setConfigPath(argv[1], console_)) return false;
   if (!config_->readFile(console_)) return false;
+  if (!checkSettings(*config_, console_)) return false;
 
   eventLink_ = std::make_unique<HostConnection>(console_);
   eventLink_->setCallback([this](HostConnection& link, int code) { onHost(link, code); });
-  if (eventLink_->connect(config_->hostAddress(), toInt(config_->eventPort())) != 0) return false;
+  const int eventPort = toInt(config_->eventPort());
+  if (eventLink_->connect(config_->hostAddress(), eventPort) != 0) {
+    reportLinkFailure(console_, *eventLink_, "Ereignis-Verbindung", kEventPortKey,
+                      config_->hostAddress(), eventPort);
+    return false;
+  }
 
   parser_ = std::make_unique<HostEventParser>(console_, static_cast<LayoutEvents*>(this));
 
   commandLink_ = std::make_unique<HostConnection>(console_);
   commandLink_->setCallback([this](HostConnection& link, int code) { onHost(link, code); });
-  if (commandLink_->connect(config_->hostAddress(), toInt(config_->commandPort())) != 0) {
+  const int commandPort = toInt(config_->commandPort());
+  if (commandLink_->connect(config_->hostAddress(), commandPort) != 0) {
+    reportLinkFailure(console_, *commandLink_, "Befehls-Verbindung", kCommandPortKey,
+                      config_->hostAddress(), commandPort);
     return false;
   }
 
   serial_ = std::make_unique<SerialPort>(console_);
   serial_->setCallback([this](SerialPort& port, int code) { onSerial(port, code); });
-  const int result =
-      serial_->open(config_->serialPortName(), toInt(config_->serialBaud()), 0, 8, 1);
+  const int baudRate = toInt(config_->serialBaud());
+  const int result = serial_->open(config_->serialPortName(), baudRate, 0, 8, 1);
   if (result != 0) {
     console_.print("ERROR : com->connect %d\n", result);
+    reportSerialFailure(console_, config_->serialPortName(), baudRate, result);
     return false;
   }
 

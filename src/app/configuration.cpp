@@ -1,9 +1,10 @@
 #include "app/configuration.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "app/setting_names.h"
 #include "common/text.h"
 
 namespace p50x {
@@ -23,8 +24,22 @@ constexpr const char* kDefaults[Configuration::kSlots] = {
     "1",           // SpeedReportTag
 };
 
-// The file is read in pieces of at most 99 characters, as it always was.
-constexpr int kLineBuffer = 100;
+constexpr const char* kAccessFailure = "Fehler beim Zugriff auf die Konfigurationsdatei.\n";
+
+// A file that cannot serve as the configuration is refused in the form of a
+// missing one: the classic text, then the reason where perror puts it.
+void refuse(Console& console, const std::string& reason) {
+  console.err(std::string(kAccessFailure) + ": " + reason + "\n");
+}
+
+bool isBlank(const char* text) {
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p != ';' && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\v' && *p != '\f') {
+      return false;
+    }
+  }
+  return true;
+}
 }  // namespace
 
 Configuration::Configuration() {
@@ -44,35 +59,72 @@ bool Configuration::setConfigPath(const char* path, Console& console) {
   return true;
 }
 
-void Configuration::applyLine(char* line) {
-  if (line[0] == '#') return;
-  // The line ends at its first CR or LF, except in the very first position.
-  for (char* p = line + (line[0] != '\0' ? 1 : 0); *p != '\0'; ++p) {
-    if (*p == '\r' || *p == '\n') {
-      *p = '\0';
-      break;
-    }
-  }
-  TokenCursor tokens(line, ';');
+void Configuration::applyLine(const TextLine& line, Console& console) {
+  if (line.text[0] == '#') return;
+  if (isBlank(line.text) && !line.tooLong()) return;
+  char text[TextLine::kMaxLength + 1];
+  copyField(text, sizeof text, line.text);
+  TokenCursor tokens(text, ';');
   const char* keyText = tokens.next();
-  if (keyText == nullptr) return;
-  const int key = toInt(keyText);
-  if (key < 1 || key >= kSlots) return;
+  const int key = keyText != nullptr ? toInt(keyText) : 0;
+  if (key < 1 || key >= kSlots) {
+    // Nothing is ignored without a word: a mistyped key would otherwise leave
+    // its setting at the default and the user guessing why.
+    console.print("%s:%d: kein Schluessel 1 bis 10; Zeile uebergangen: %s%s\n", configPath(),
+                  line.number, line.text, line.tooLong() ? "..." : "");
+    return;
+  }
   const char* value = tokens.next();
-  if (value == nullptr) return;
+  Origin origin;
+  origin.line = line.number;
+  origin.length = line.length;
+  origin.tooLong = line.tooLong();
+  if (value != nullptr) copyField(origin.written, kSlotSize, value);
+  if (origin.tooLong) {
+    // Never cut: a cut monitor file name writes somewhere else. The slot keeps
+    // its earlier value and the check refuses the setting.
+    origins_[key] = origin;
+    return;
+  }
+  if (value == nullptr) {
+    console.print("%s:%d: Einstellung %d (%s) ohne Wert; Zeile uebergangen.\n", configPath(),
+                  line.number, key, settingName(key));
+    return;
+  }
   copyField(slots_[key], kSlotSize, value);
+  origins_[key] = origin;
+}
+
+bool Configuration::readLines(ByteSource& source, Console& console) {
+  LineReader lines(source);
+  TextLine line;
+  while (lines.next(line)) {
+    if (lines.startsAsUtf16()) {
+      refuse(console, "UTF-16-Text; bitte als UTF-8 oder ANSI speichern");
+      return false;
+    }
+    // A binary file read as settings would run the bridge on its defaults.
+    if (line.hasZeroByte) {
+      refuse(console, "keine Textdatei (Nullbyte in Zeile " + std::to_string(line.number) + ")");
+      return false;
+    }
+    applyLine(line, console);
+  }
+  return true;
 }
 
 bool Configuration::readFile(Console& console) {
   console.print("%-25s%s\n", "Config-Datei:", configPath());
-  std::FILE* file = std::fopen(configPath(), "r");
-  if (file == nullptr) {
-    console.perror("Fehler beim Zugriff auf die Konfigurationsdatei.\n", errno);
+  FileBytes file;
+  if (const int error = file.open(configPath()); error != 0) {
+    console.perror(kAccessFailure, error);
     return false;
   }
-  char line[kLineBuffer];
-  while (std::fgets(line, sizeof line, file) != nullptr) applyLine(line);
-  std::fclose(file);
+  if (!readLines(file, console)) return false;
+  if (const int error = file.readError(); error != 0) {
+    console.perror(kAccessFailure, error);
+    return false;
+  }
   return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 
+#include "common/line_reader.h"
 #include "diag/console.h"
 
 namespace p50x {
@@ -15,6 +16,15 @@ class Configuration {
   static constexpr std::size_t kSlotSize = 128;
   static constexpr int kSlots = 11;
 
+  // Where a setting's value came from, for the checks that name it.
+  struct Origin {
+    int line = 0;            // line in the configuration file; 0: the default
+    bool tooLong = false;    // the line was longer than a line may be: not taken
+    std::size_t length = 0;  // of that line
+    // The value as written (its start, when the line was too long).
+    char written[kSlotSize] = {};
+  };
+
   Configuration();
 
   // Replaces the configuration file path. A path longer than 127 characters is
@@ -22,8 +32,14 @@ class Configuration {
   bool setConfigPath(const char* path, Console& console);
 
   // Prints the "Config-Datei:" line, reads the file and applies its lines.
-  // False when the file cannot be opened (reported with perror).
+  // False when the file cannot be opened or read (a directory included, as the
+  // system reports it) or is no text file; each is reported like a missing
+  // file. The values are not checked here: see checkSettings.
   bool readFile(Console& console);
+
+  // Applies the lines of `source`, naming it as the configuration path in its
+  // notices. False, after the report, when the source is no text file.
+  bool readLines(ByteSource& source, Console& console);
 
   const char* configPath() const { return slots_[0]; }
   const char* locoFile() const { return slots_[1]; }
@@ -37,11 +53,15 @@ class Configuration {
   const char* serialBaud() const { return slots_[9]; }
   const char* speedReportTag() const { return slots_[10]; }
 
-  // Applies one line as read from the file (at most 99 characters).
-  void applyLine(char* line);
+  // The value of key 1 to 10 and where it came from.
+  const char* value(int key) const { return slots_[key]; }
+  const Origin& origin(int key) const { return origins_[key]; }
 
  private:
+  void applyLine(const TextLine& line, Console& console);
+
   char slots_[kSlots][kSlotSize] = {};
+  Origin origins_[kSlots] = {};
 };
 
 }  // namespace p50x

@@ -1,8 +1,10 @@
 // p50x-bridge [CONFIG]: plays the command station on the serial line and
 // reports to the host application, until ESC or a stop request.
+// p50x-bridge --help and --version answer and end at once.
 #include <memory>
 
 #include "app/bridge.h"
+#include "app/command_line.h"
 #include "diag/console.h"
 #include "platform/console_input.h"
 #include "platform/text.h"
@@ -25,6 +27,10 @@ class PlatformKeys final : public p50x::KeySource {
 int main(int argc, char** argv) {
   p50x::platform::ignoreBrokenPipe();
   p50x::StdConsole console;
+  const p50x::CommandLine commandLine = p50x::parseCommandLine(argc, argv);
+  if (commandLine.action != p50x::CommandLine::Action::kRun) {
+    return p50x::answerCommandLine(commandLine, console);
+  }
   p50x::Bridge bridge(console, p50x::platform::kMonitorOpenFailureText);
   return bridge.run(argc, argv, [] {
     p50x::platform::deferStopRequests();

@@ -51,4 +51,34 @@ bool copyField(char* field, std::size_t size, const char* text) {
   return kept == length;
 }
 
+bool parseDecimal(const char* text, long long& value) {
+  if (text == nullptr) return false;
+  const char* p = text;
+  const bool negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  if (*p < '0' || *p > '9') return false;
+  long long magnitude = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    magnitude = magnitude > kDecimalLimit / 10 ? kDecimalLimit : magnitude * 10 + (*p - '0');
+    if (magnitude > kDecimalLimit) magnitude = kDecimalLimit;
+  }
+  if (*p != '\0') return false;
+  value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+bool isDottedIpv4(const char* text) {
+  if (text == nullptr) return false;
+  const char* p = text;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && *p++ != '.') return false;
+    int digits = 0;
+    int value = 0;
+    for (; *p >= '0' && *p <= '9' && digits < 4; ++p, ++digits) value = value * 10 + (*p - '0');
+    if (digits == 0 || digits > 3 || value > 255) return false;
+    if (digits > 1 && p[-digits] == '0') return false;
+  }
+  return *p == '\0';
+}
+
 }  // namespace p50x

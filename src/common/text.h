@@ -31,4 +31,14 @@ int toInt(const char* text);
 // terminating zero always fits. Returns true when nothing had to be cut.
 bool copyField(char* field, std::size_t size, const char* text);
 
+// A whole decimal number and nothing else: an optional sign and at least one
+// digit, no white space. A number too large for long long is clamped to
+// +-kDecimalLimit, far outside every range that is then checked.
+inline constexpr long long kDecimalLimit = 1000000000000000000LL;
+bool parseDecimal(const char* text, long long& value);
+
+// Strict dotted IPv4 text: four decimal parts 0 to 255, without leading zeros
+// (which some readers take as octal), signs or white space.
+bool isDottedIpv4(const char* text);
+
 }  // namespace p50x

@@ -34,6 +34,7 @@ int HostConnection::connect(const char* address, int port) {
 
   const int started = sock::startSocketLibrary();
   if (started != 0) {
+    failure_.error = started;
     console_.print("Failed. Error Code : %d\n", started);
     return started;
   }
@@ -42,11 +43,13 @@ int HostConnection::connect(const char* address, int port) {
   readSocket_ = sock::createStreamSocket();
   if (readSocket_ == sock::kInvalidSocket) {
     const int error = sock::lastSocketError();
+    failure_.error = error;
     console_.print("Could not create read-socket : %d\n", error);
     return error;
   }
   // Text that is not a dotted IPv4 address is refused here, never looked up.
   if (sock::connectIpv4(readSocket_, address, port) < 0) {
+    failure_.error = sock::lastSocketError();  // before the console can change it
     console_.out("Read Connect error\n");
     return -1;
   }
@@ -54,10 +57,13 @@ int HostConnection::connect(const char* address, int port) {
   writeSocket_ = sock::createStreamSocket();
   if (writeSocket_ == sock::kInvalidSocket) {
     const int error = sock::lastSocketError();
+    failure_.error = error;
+    failure_.lineEnded = false;
     console_.print("Could not create write-socket : %d", error);
     return error;
   }
   if (sock::connectIpv4(writeSocket_, address, port) < 0) {
+    failure_.error = sock::lastSocketError();
     console_.out("Write Connect error\n");
     return -1;
   }
@@ -67,6 +73,8 @@ int HostConnection::connect(const char* address, int port) {
   try {
     receiver_ = std::thread([this] { receive(); });
   } catch (const std::system_error& e) {
+    failure_.error = e.code().value();
+    failure_.threadError = true;
     console_.print("Could not start the receiver thread : %d\n", e.code().value());
     return e.code().value() != 0 ? e.code().value() : -1;
   }

@@ -43,6 +43,14 @@ class HostConnection final : public HostSender {
   // failure's code after its console text. One connect per object.
   int connect(const char* address, int port);
 
+  // Why the last connect failed, for the line that names the cause.
+  struct ConnectFailure {
+    int error = 0;             // the platform's error number; 0: none known
+    bool lineEnded = true;     // false: the console text left its line open
+    bool threadError = false;  // the receiver thread: error is a C++ error code
+  };
+  const ConnectFailure& connectFailure() const { return failure_; }
+
   // Idempotent; safe from two threads; wakes a receive blocked on the read
   // connection and any wait for an answer. Returns 0.
   int close();
@@ -70,6 +78,7 @@ class HostConnection final : public HostSender {
   platform::SocketHandle writeSocket_ = platform::kInvalidSocket;
   bool libraryStarted_ = false;
   bool connectTried_ = false;
+  ConnectFailure failure_;  // console thread only
   std::atomic<bool> closed_{false};
   std::thread receiver_;
   // Receiver thread only (and its callback).

@@ -8,7 +8,12 @@
 namespace p50x {
 
 namespace {
-constexpr int kFeedbackFields = 3;
+// name;module;contact. A contact outside these has no bit in any module the
+// station can report.
+constexpr FieldRule kFeedbackFields[] = {
+    {"Modul", 1, FeedbackImage::kMaxModule},
+    {"Kontakt", 1, FeedbackImage::kContactsPerModule},
+};
 }  // namespace
 
 FeedbackImage::FeedbackImage(Console& console) : console_(console) {}
@@ -17,7 +22,7 @@ FeedbackImage::~FeedbackImage() = default;
 
 void FeedbackImage::load(const char* path) {
   FileListSource source;
-  if (!source.open(path, console_)) {
+  if (!source.open(path, console_, "Rueckmeldeliste")) {
     std::lock_guard<std::mutex> lock(mutex_);
     contacts_.clear();
     image_.clear();
@@ -37,14 +42,6 @@ void FeedbackImage::loadEntries(ListSource& source) {
   readList(source, kFeedbackFields, console_, [&](const ListRecord& r) {
     const int module = r.numbers[0];
     const int contact = r.numbers[1];
-    if (module < 1 || module > kMaxModule || contact < 1 || contact > kContactsPerModule) {
-      // Such a contact has no bit in any module the station can report.
-      console_.print(
-          "Rueckmeldekontakt %s uebersprungen: Modul %d, Kontakt %d (erlaubt Modul 1 bis %d, "
-          "Kontakt 1 bis %d).\n",
-          r.name, module, contact, kMaxModule, kContactsPerModule);
-      return;
-    }
     Contact c;
     copyField(c.name, sizeof c.name, r.name);
     c.module = module;

@@ -1,98 +1,124 @@
 #include "layout/list_file.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "common/text.h"
 
 namespace p50x {
 
-FileListSource::~FileListSource() {
-  if (file_ != nullptr) std::fclose(file_);
-}
-
-bool FileListSource::open(const char* path, Console& console) {
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
-  }
-  file_ = std::fopen(path, "r");
-  if (file_ == nullptr) {
-    console.perror("Error opening file", errno);
-    return false;
-  }
-  return true;
-}
-
-bool FileListSource::nextPiece(char* buffer, int size) {
-  if (file_ == nullptr) return false;
-  if (std::fgets(buffer, size, file_) != nullptr) return true;
-  std::fclose(file_);
-  file_ = nullptr;
+bool FileListSource::open(const char* path, Console& console, const char* what) {
+  path_ = path != nullptr ? path : "";
+  const int error = file_.open(path_.c_str());
+  if (error == 0) return true;
+  console.perror("Error opening file", error);
+  // The line above names the reason only; without the file's name a user
+  // cannot tell which of the three lists is missing.
+  std::string line = what;
+  line += " \"" + path_ + "\": " + std::strerror(error) + "; die Liste bleibt leer.\n";
+  console.err(line);
   return false;
-}
-
-bool MemoryListSource::nextPiece(char* buffer, int size) {
-  if (size < 1 || pos_ >= size_) return false;
-  int n = 0;
-  while (n < size - 1 && pos_ < size_) {
-    const char c = static_cast<char>(data_[pos_++]);
-    buffer[n++] = c;
-    if (c == '\n') break;
-  }
-  buffer[n] = '\0';
-  return true;
 }
 
 namespace {
 
 bool isBlank(const char* text) {
   for (const char* p = text; *p != '\0'; ++p) {
-    if (*p != ';' && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n' && *p != '\v' &&
-        *p != '\f')
+    if (*p != ';' && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\v' && *p != '\f') {
       return false;
+    }
   }
   return true;
 }
 
-// The piece without its line end, for a notice.
-void shownLine(char* shown, std::size_t size, const char* piece) {
-  copyField(shown, size, piece);
-  shown[std::strcspn(shown, "\r\n")] = '\0';
+// The field without the blanks a person may put around a number.
+char* trimmed(char* field) {
+  while (*field == ' ' || *field == '\t') ++field;
+  std::size_t n = std::strlen(field);
+  while (n > 0 && (field[n - 1] == ' ' || field[n - 1] == '\t')) field[--n] = '\0';
+  return field;
+}
+
+// Splits one record line; false (after its notice) when it is no record.
+bool parseRecord(TextLine& line, std::span<const FieldRule> rules, const char* file,
+                 Console& console, ListRecord& record) {
+  char shown[TextLine::kMaxLength + 1];
+  copyField(shown, sizeof shown, line.text);
+  const int wanted = 1 + static_cast<int>(rules.size());
+
+  TokenCursor tokens(line.text, ';');
+  record.name = tokens.next();
+  char* fields[ListRecord::kMaxNumbers] = {};
+  int found = 1;
+  while (found < wanted) {
+    char* field = tokens.next();
+    if (field == nullptr) break;
+    fields[found - 1] = trimmed(field);
+    ++found;
+  }
+  if (found < wanted) {
+    // Reading the missing fields as 0 would put a locomotive, turnout or
+    // contact at an address nobody wrote down.
+    console.print("%s:%d: %d statt %d Felder; Zeile uebersprungen: %s\n", file, line.number, found,
+                  wanted, shown);
+    return false;
+  }
+  for (int i = 0; i + 1 < wanted; ++i) {
+    const FieldRule& rule = rules[static_cast<std::size_t>(i)];
+    long long value = 0;
+    if (!parseDecimal(fields[i], value)) {
+      console.print("%s:%d: Feld %d (%s) \"%s\" ist keine ganze Zahl; Zeile uebersprungen.\n", file,
+                    line.number, i + 2, rule.what, fields[i]);
+      return false;
+    }
+    // Never cut to fit: an address of 300 would become 44, somebody else's.
+    if (value < rule.min || value > rule.max) {
+      console.print(
+          "%s:%d: Feld %d (%s) %s liegt nicht zwischen %d und %d; "
+          "Zeile uebersprungen.\n",
+          file, line.number, i + 2, rule.what, fields[i], rule.min, rule.max);
+      return false;
+    }
+    record.numbers[i] = static_cast<int>(value);
+  }
+  return true;
 }
 
 }  // namespace
 
-void readList(ListSource& source, int fields, Console& console,
+void readList(ListSource& source, std::span<const FieldRule> rules, Console& console,
               const std::function<void(const ListRecord&)>& onRecord) {
-  if (fields < 2 || fields > 1 + ListRecord::kMaxNumbers) return;
-  char piece[kListLineBuffer];
-  char shown[kListLineBuffer];
-  while (source.nextPiece(piece, sizeof piece)) {
-    if (piece[0] == '#') continue;
-    // A line that names nothing is no record; quietly so, since an empty last
-    // line is common and harmless.
-    if (isBlank(piece)) continue;
-    shownLine(shown, sizeof shown, piece);
-
-    ListRecord record;
-    TokenCursor tokens(piece, ';');
-    record.name = tokens.next();
-    int found = 1;
-    while (found < fields) {
-      const char* field = tokens.next();
-      if (field == nullptr) break;
-      record.numbers[found - 1] = toInt(field);
-      ++found;
+  if (rules.empty() || rules.size() > static_cast<std::size_t>(ListRecord::kMaxNumbers)) return;
+  const char* file = source.name();
+  LineReader lines(source);
+  TextLine line;
+  int lastLine = 0;
+  while (lines.next(line)) {
+    lastLine = line.number;
+    if (lines.startsAsUtf16()) {
+      console.print("%s: UTF-16-Text, nicht gelesen; bitte als UTF-8 oder ANSI speichern.\n", file);
+      return;
     }
-    if (found < fields) {
-      // Reading the missing fields as 0 would put a locomotive, turnout or
-      // contact at an address nobody wrote down.
-      console.print("Listenzeile mit %d statt %d Feldern uebersprungen: %s\n", found, fields,
-                    shown);
+    if (line.text[0] == '#') continue;
+    if (line.hasZeroByte) {
+      console.print("%s:%d: Nullbyte, keine Textzeile; Zeile uebersprungen.\n", file, line.number);
       continue;
     }
-    onRecord(record);
+    // A line that names nothing is no record; quietly so, since an empty last
+    // line is common and harmless.
+    if (isBlank(line.text) && !line.tooLong()) continue;
+    if (line.tooLong()) {
+      console.print("%s:%d: %d Zeichen, hoechstens %d; Zeile uebersprungen.\n", file, line.number,
+                    static_cast<int>(line.length), static_cast<int>(TextLine::kMaxLength));
+      continue;
+    }
+    ListRecord record;
+    record.file = file;
+    record.line = line.number;
+    if (parseRecord(line, rules, file, console, record)) onRecord(record);
+  }
+  if (const int error = source.readError(); error != 0) {
+    console.print("%s: Lesefehler nach Zeile %d: %s; der Rest der Liste fehlt.\n", file, lastLine,
+                  std::strerror(error));
   }
 }
 

@@ -1,77 +1,88 @@
 // The reader shared by the three layout lists (locomotives, turnouts, feedback
 // contacts): one record per line, fields separated by ";", the name first and
-// decimal numbers after it.
+// decimal numbers after it. Every line it cannot take is named on the console
+// as FILE:LINE with the reason, and the station goes on with the rest.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
+#include <span>
+#include <string>
 
+#include "common/line_reader.h"
 #include "diag/console.h"
 
 namespace p50x {
 
-// Lists are read in pieces of at most 99 characters, as they always were; a
-// longer line arrives as several pieces, each taken as a line of its own.
-constexpr int kListLineBuffer = 100;
-// Names live in 128-byte fields; a piece holds at most 99 characters, so a name
+// Names live in 128-byte fields; a line holds at most 99 characters, so a name
 // is never cut.
 constexpr std::size_t kNameSize = 128;
 
-// Where the pieces come from. nextPiece follows fgets: at most size - 1 bytes,
-// up to and including a line feed, zero-terminated; false when nothing is left.
-class ListSource {
+// A list's bytes and the name its notices give it.
+class ListSource : public ByteSource {
  public:
-  virtual ~ListSource() = default;
-  virtual bool nextPiece(char* buffer, int size) = 0;
+  virtual const char* name() const = 0;
+  // The error number of a read that failed (0: none).
+  virtual int readError() const { return 0; }
 };
 
-// A list file opened for reading in text mode; closed when the source ends.
-// Threads: used by the one thread that loads a table.
+// A list file opened for reading in text mode. Threads: used by the one thread
+// that loads a table.
 class FileListSource final : public ListSource {
  public:
-  FileListSource() = default;
-  ~FileListSource() override;
-  FileListSource(const FileListSource&) = delete;
-  FileListSource& operator=(const FileListSource&) = delete;
-
-  // Opens the file; a failure is reported as "Error opening file" with the
-  // system's error text and leaves the source empty.
-  bool open(const char* path, Console& console);
-  bool nextPiece(char* buffer, int size) override;
+  // Opens the file. A failure is reported as "Error opening file" with the
+  // system's error text, then a line naming the list (`what`), the file and
+  // the reason; the source then reads as empty.
+  bool open(const char* path, Console& console, const char* what = "Liste");
+  int nextByte() override { return file_.nextByte(); }
+  const char* name() const override { return path_.c_str(); }
+  int readError() const override { return file_.readError(); }
 
  private:
-  std::FILE* file_ = nullptr;
+  FileBytes file_;
+  std::string path_;
 };
 
-// The same pieces from bytes in memory (which may hold zero bytes, as a file
-// can). Threads: used by one thread.
+// The same from bytes in memory (which may hold zero bytes, as a file can).
+// Threads: used by one thread.
 class MemoryListSource final : public ListSource {
  public:
-  MemoryListSource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  bool nextPiece(char* buffer, int size) override;
+  MemoryListSource(const std::uint8_t* data, std::size_t size, const char* name = "Liste")
+      : bytes_(data, size), name_(name) {}
+  int nextByte() override { return bytes_.nextByte(); }
+  const char* name() const override { return name_; }
 
  private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
+  MemoryBytes bytes_;
+  const char* name_;
 };
 
-// One record line. `name` points into the reader's piece buffer and is valid
-// only during the call that hands the record over.
+// One number field of a record: what it is, for notices, and the values the
+// record can hold. A line with a value outside is skipped.
+struct FieldRule {
+  const char* what;
+  int min;
+  int max;
+};
+
+// One record line. `name` and `file` are valid only during the call that
+// hands the record over.
 struct ListRecord {
   static constexpr int kMaxNumbers = 6;
   const char* name = nullptr;
-  int numbers[kMaxNumbers] = {};  // fields 2, 3, ... read with toInt
+  int numbers[kMaxNumbers] = {};  // fields 2, 3, ... each within its rule
+  const char* file = nullptr;     // for the table's own notices, as FILE:LINE
+  int line = 0;
 };
 
-// Hands every record of the source with at least `fields` fields (name
-// included, 1 < fields <= 1 + kMaxNumbers) to `onRecord`, in file order.
-// Comment lines ("#" as the first character) and blank lines (nothing but
-// separators and white space) are passed over quietly; other lines with too few
-// fields are skipped with a console notice.
-void readList(ListSource& source, int fields, Console& console,
+// Hands every record of the source to `onRecord`, in file order: a line with
+// the name and one field per rule (1 <= rules <= kMaxNumbers), each a whole
+// decimal number within its rule; further fields are ignored. Comment lines
+// ("#" as the first character) and blank lines (nothing but separators and
+// white space) are passed over quietly; every other line that is no such
+// record is skipped with a "FILE:LINE: reason" notice.
+void readList(ListSource& source, std::span<const FieldRule> rules, Console& console,
               const std::function<void(const ListRecord&)>& onRecord);
 
 }  // namespace p50x

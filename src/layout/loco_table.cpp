@@ -1,6 +1,7 @@
 #include "layout/loco_table.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "common/text.h"
 #include "layout/host_messages.h"
@@ -18,7 +19,17 @@ constexpr std::uint8_t kLightBit = 0x10;
 constexpr std::uint8_t kFunctionBits = 0x0F;  // F1 to F4
 // On the station's scale 1 is no speed but the emergency stop.
 constexpr std::uint8_t kEmergencyStop = 1;
-constexpr int kLocoFields = 7;
+// name;address low;address high;step mode;config value;top speed forward;top
+// speed reverse. The address bytes and the config value are bytes on the wire.
+constexpr FieldRule kLocoFields[] = {
+    {"Adresse low", 0, 255},
+    {"Adresse high", 0, 255},
+    {"Fahrstufenmodus", INT_MIN, INT_MAX},
+    {"Konfigurationswert", 0, 255},
+    {"Hoechstgeschwindigkeit vorwaerts", INT_MIN, INT_MAX},
+    {"Hoechstgeschwindigkeit rueckwaerts", INT_MIN, INT_MAX},
+};
+constexpr int kStepModes = 4;  // 0 to 3
 
 std::uint8_t low8(int value) {
   return static_cast<std::uint8_t>(value);
@@ -33,7 +44,7 @@ LocoTable::~LocoTable() = default;
 void LocoTable::load(const char* path) {
   entries_.clear();
   FileListSource source;
-  if (source.open(path, console_)) loadEntries(source);
+  if (source.open(path, console_, "Lokliste")) loadEntries(source);
   // The host takes this as "the station is up", so it goes out even without a
   // list.
   const HostMessage start = startMessage();
@@ -43,6 +54,13 @@ void LocoTable::load(const char* path) {
 void LocoTable::loadEntries(ListSource& source) {
   entries_.clear();
   readList(source, kLocoFields, console_, [this](const ListRecord& r) {
+    // The locomotive still answers XLok; only XLokX has no steps to convert.
+    if (r.numbers[2] < 0 || r.numbers[2] >= kStepModes) {
+      console_.print(
+          "%s:%d: Fahrstufenmodus %d unbekannt (0 bis 3): XLokX aendert die "
+          "Geschwindigkeit von %s nicht.\n",
+          r.file, r.line, r.numbers[2], r.name);
+    }
     Entry e;
     copyField(e.name, sizeof e.name, r.name);
     e.addressLow = low8(r.numbers[0]);

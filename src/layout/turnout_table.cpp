@@ -1,6 +1,7 @@
 #include "layout/turnout_table.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "common/text.h"
@@ -9,7 +10,14 @@
 namespace p50x {
 
 namespace {
-constexpr int kTurnoutFields = 5;
+// name;address low;address high;status flag;partner. The partner is the low
+// address byte of another turnout.
+constexpr FieldRule kTurnoutFields[] = {
+    {"Adresse low", 0, 255},
+    {"Adresse high", 0, 255},
+    {"Statusflag", INT_MIN, INT_MAX},
+    {"Partner", 0, 255},
+};
 constexpr std::uint8_t kCoilBit = 0x40;
 std::uint8_t low8(int value) {
   return static_cast<std::uint8_t>(value);
@@ -22,7 +30,7 @@ TurnoutTable::~TurnoutTable() = default;
 
 void TurnoutTable::load(const char* path) {
   FileListSource source;
-  if (!source.open(path, console_)) {
+  if (!source.open(path, console_, "Weichenliste")) {
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.clear();
     return;

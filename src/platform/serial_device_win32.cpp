@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/serial_device.h"
+#include "platform/windows_device_name.h"
 #include "platform/serial_events_win32.h"
 #include "platform/serial_line_win32.h"
 
@@ -76,7 +77,7 @@ class Win32SerialDevice final : public SerialDevice {
 
   int openDevice(const char* name) override {
     closeDevice();
-    const std::string path = deviceName(name);
+    const std::string path = windowsDeviceName(name);
     device_ = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr);
     if (device_ == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());

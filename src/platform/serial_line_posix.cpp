@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
+
+#include "platform/baud_rates.h"
 
 namespace p50x::platform {
 namespace {
@@ -25,6 +28,16 @@ constexpr struct {
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
+
+// The settings check offers kBaudRates: each must have its speed here.
+constexpr bool speedsMatchBaudRates() {
+  if (std::size(kSpeeds) != std::size(kBaudRates)) return false;
+  for (std::size_t i = 0; i < std::size(kSpeeds); ++i) {
+    if (kSpeeds[i].baudRate != kBaudRates[i]) return false;
+  }
+  return true;
+}
+static_assert(speedsMatchBaudRates(), "kSpeeds and kBaudRates list different rates");
 
 // B0 when the rate is not one the terminal interface can name.
 speed_t speedFor(int baudRate) {

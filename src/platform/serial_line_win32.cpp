@@ -1,21 +1,8 @@
 #include "platform/serial_line_win32.h"
 
-#include <cctype>
 #include <cstring>
 
 namespace p50x::platform {
-
-// COM1 to COM9 open by their bare names, COM10 and above only through the
-// device namespace; with the prefix every port opens the same way.
-std::string deviceName(const char* name) {
-  const std::size_t length = std::strlen(name);
-  bool bareComPort = length > 3 && (name[0] == 'C' || name[0] == 'c') &&
-                     (name[1] == 'O' || name[1] == 'o') && (name[2] == 'M' || name[2] == 'm');
-  for (std::size_t i = 3; bareComPort && i < length; ++i) {
-    bareComPort = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
-  }
-  return bareComPort ? std::string("\\\\.\\") + name : std::string(name);
-}
 
 // No hardware and no software flow control, DTR and RTS raised while open,
 // one stop bit. XonLim/XoffLim 2/4 and XonChar/XoffChar 0x13/0x19 (not the

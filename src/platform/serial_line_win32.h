@@ -11,9 +11,6 @@
 
 namespace p50x::platform {
 
-// The name to hand to CreateFileA for a port name from the configuration.
-std::string deviceName(const char* name);
-
 // The station's fixed line (see the .cpp); false when the driver refuses it.
 bool applyLineSettings(HANDLE device, const LineSettings& settings);
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace p50x::platform {
 
@@ -25,6 +26,10 @@ void releaseSocketLibrary();
 
 // The platform's error number of the last failed call on this thread.
 int lastSocketError();
+
+// The operating system's own words for a socket error number ("Connection
+// refused"), for the line that tells a user why a link failed.
+std::string socketErrorText(int error);
 
 // A new IPv4 stream socket, or kInvalidSocket (see lastSocketError()).
 SocketHandle createStreamSocket();

@@ -38,6 +38,11 @@ int lastSocketError() {
   return errno;
 }
 
+std::string socketErrorText(int error) {
+  char buffer[256];
+  return std::string(::strerror_r(error, buffer, sizeof buffer));
+}
+
 SocketHandle createStreamSocket() {
   // Close-on-exec: a program the bridge might start must not keep the host's
   // connections open.

@@ -63,11 +63,52 @@ TEST_F(ConfigurationTest, MissingFileIsReportedAndKeepsTheDefaults) {
   expectDefaults(config_);
 }
 
-TEST_F(ConfigurationTest, EmptyFileAndIgnoredLinesChangeNothing) {
+TEST_F(ConfigurationTest, EmptyFileAndIgnoredLinesChangeNothingButAreNamed) {
   ASSERT_TRUE(read(""));
   expectDefaults(config_);
+  console_.clear();
   ASSERT_TRUE(read("# 4;COM9\n6;\n11;x\n0;x\n-1;x\nabc\n;;;\n\n\r\n1\n"));
   expectDefaults(config_);
+  const std::string file = path_.string();
+  EXPECT_EQ(console_.outText(),
+            "Config-Datei:            " + file + "\n" +                                      //
+                file + ":2: Einstellung 6 (Monitordatei) ohne Wert; Zeile uebergangen.\n" +  //
+                file + ":3: kein Schluessel 1 bis 10; Zeile uebergangen: 11;x\n" +           //
+                file + ":4: kein Schluessel 1 bis 10; Zeile uebergangen: 0;x\n" +            //
+                file + ":5: kein Schluessel 1 bis 10; Zeile uebergangen: -1;x\n" +           //
+                file + ":6: kein Schluessel 1 bis 10; Zeile uebergangen: abc\n" +            //
+                file + ":10: Einstellung 1 (Lokliste) ohne Wert; Zeile uebergangen.\n");
+}
+
+TEST_F(ConfigurationTest, FilesFromWindowsEditorsReadLikeAnyOther) {
+  ASSERT_TRUE(
+      read("\xEF\xBB\xBF"
+           "1;loks.txt\r\n4;COM3\r\n"));
+  EXPECT_STREQ(config_.locoFile(), "loks.txt");
+  EXPECT_STREQ(config_.serialPortName(), "COM3");
+  EXPECT_EQ(config_.origin(4).line, 2);
+}
+
+TEST_F(ConfigurationTest, WhatIsNoTextFileIsRefusedLikeAMissingFile) {
+  const std::string refused = "Fehler beim Zugriff auf die Konfigurationsdatei.\n: ";
+  EXPECT_FALSE(
+      read(std::string("1;loks.txt\n\x7F"
+                       "ELF\0\0\0\n4;COM3\n",
+                       26)));
+  EXPECT_EQ(console_.errText(), refused + "keine Textdatei (Nullbyte in Zeile 2)\n");
+  console_.clear();
+  EXPECT_FALSE(
+      read(std::string("\xFF\xFE"
+                       "1\0;\0",
+                       6)));
+  EXPECT_EQ(console_.errText(), refused + "UTF-16-Text; bitte als UTF-8 oder ANSI speichern\n");
+  console_.clear();
+
+  fs::create_directory(path_.string() + ".d");
+  ASSERT_TRUE(config_.setConfigPath((path_.string() + ".d").c_str(), console_));
+  EXPECT_FALSE(config_.readFile(console_));
+  EXPECT_EQ(console_.errText(), refused + std::strerror(EISDIR) + "\n");
+  fs::remove(path_.string() + ".d");
 }
 
 TEST_F(ConfigurationTest, LinesSetTheirSlotsAndLaterLinesWin) {
@@ -95,13 +136,18 @@ TEST_F(ConfigurationTest, LinesSetTheirSlotsAndLaterLinesWin) {
   EXPECT_STREQ(config_.speedReportTag(), "3");
 }
 
-TEST_F(ConfigurationTest, LongLinesAreReadInPiecesOf99Characters) {
-  // The first 99 characters are one line, the rest another.
+TEST_F(ConfigurationTest, LongLinesAreNeitherCutNorReadAsPieces) {
+  // The classic reader took the first 99 characters as one line and the rest
+  // as another; a value is now taken whole or not at all.
   const std::string value(97, 'a');
-  ASSERT_TRUE(read("1;" + value + "2;feed.txt\n# " + std::string(97, 'c') + "4;COM7\n"));
+  ASSERT_TRUE(
+      read("1;" + value + "\n6;" + value + "2;feed.txt\n# " + std::string(150, 'c') + ";4;COM7\n"));
   EXPECT_STREQ(config_.locoFile(), value.c_str());
-  EXPECT_STREQ(config_.feedbackFile(), "feed.txt");
-  EXPECT_STREQ(config_.serialPortName(), "COM7");
+  EXPECT_STREQ(config_.monitorFile(), "");
+  EXPECT_TRUE(config_.origin(6).tooLong);
+  EXPECT_EQ(config_.origin(6).length, 109u);
+  EXPECT_STREQ(config_.feedbackFile(), "Frei");
+  EXPECT_STREQ(config_.serialPortName(), "NULL");
 }
 
 TEST_F(ConfigurationTest, OverlongPathIsRefusedNotCut) {

@@ -43,5 +43,15 @@ TEST(CopyField, CutsSoTheZeroAlwaysFits) {
   EXPECT_STREQ(field, "abc");
 }
 
+TEST(IsDottedIpv4, TakesFourPartsFrom0To255) {
+  for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "192.168.1.7"}) {
+    EXPECT_TRUE(isDottedIpv4(good)) << good;
+  }
+  for (const char* bad : {"", "localhost", "1.2.3", "1.2.3.4.5", "256.1.1.1", "01.2.3.4",
+                          "1.2.3.4 ", " 1.2.3.4", "1..3.4", "1.2.3.", "1.2.3.1000", "-1.2.3.4"}) {
+    EXPECT_FALSE(isDottedIpv4(bad)) << bad;
+  }
+}
+
 }  // namespace
 }  // namespace p50x

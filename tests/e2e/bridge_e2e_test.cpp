@@ -254,7 +254,9 @@ TEST_F(BridgeEndToEnd, StartUpStopsWhenTheSerialDeviceIsMissing) {
   serialPort_ = dir_ + "/no-such-tty";
   startBridge(/*waitForReady=*/false);
   EXPECT_EQ(bridge_->waitForExit(), 1);
-  EXPECT_NE(bridge_->output().find("ERROR : com->connect 8\n"), std::string::npos);
+  EXPECT_NE(bridge_->output().find("ERROR : com->connect 8\nSerieller Anschluss \"" + dir_ +
+                                   "/no-such-tty\" (Einstellung 4): Geraet nicht vorhanden.\n"),
+            std::string::npos);
   EXPECT_TRUE(host_->waitForClosed(4, 5s));
   EXPECT_TRUE(host_->messages().empty()) << "no list is loaded, no start message is sent";
 }

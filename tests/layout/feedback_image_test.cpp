@@ -136,7 +136,9 @@ TEST_F(FeedbackImageTest, ModuleParameterIsSetAndReadOnlyForParameterZero) {
 
 TEST_F(FeedbackImageTest, MissingFileGivesAnEmptyImage) {
   image.load(files.missing().c_str());
-  EXPECT_EQ(console.errText(), "Error opening file: No such file or directory\n");
+  EXPECT_EQ(console.errText(), "Error opening file: No such file or directory\nRueckmeldeliste \"" +
+                                   files.missing() +
+                                   "\": No such file or directory; die Liste bleibt leer.\n");
   image.setContact("K1");
   image.clearContact("K1");
   EXPECT_EQ(evtSen(), bytes({0x00}));
@@ -152,10 +154,10 @@ TEST_F(FeedbackImageTest, RecordsWithoutABitAreSkippedWithANotice) {
   EXPECT_EQ(image.highestModule(), 2u);
   const std::string notices = console.outText();
   EXPECT_EQ(notices.substr(0, notices.find('\n') + 1),
-            "Rueckmeldekontakt M0 uebersprungen: Modul 0, Kontakt 1 (erlaubt Modul 1 bis 255, "
-            "Kontakt 1 bis 16).\n");
+            files.path("feedback.txt") +
+                ":1: Feld 2 (Modul) 0 liegt nicht zwischen 1 und 255; Zeile uebersprungen.\n");
   EXPECT_EQ(std::count(notices.begin(), notices.end(), '\n'), 6);
-  EXPECT_NE(notices.find("Huge uebersprungen: Modul 2147483647,"), std::string::npos);
+  EXPECT_NE(notices.find(":6: Feld 2 (Modul) 99999999999 liegt nicht"), std::string::npos);
   for (const char* name : {"M0", "M256", "C0", "C17", "Neg", "Huge", "Ok"}) image.setContact(name);
   EXPECT_EQ(evtSen(), bytes({1, 0, 0, 2, 0x80, 0, 0}));
 }

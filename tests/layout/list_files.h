@@ -34,6 +34,7 @@ class TempListFiles {
     return path;
   }
   std::string missing() const { return (dir_ / "missing.txt").string(); }
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
  private:
   std::filesystem::path dir_;

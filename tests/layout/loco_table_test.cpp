@@ -45,7 +45,9 @@ class LocoTableTest : public ::testing::Test {
 
 TEST_F(LocoTableTest, StartMessageFollowsLoadingAlsoWithoutAFile) {
   table.load(files.missing().c_str());
-  EXPECT_EQ(console.errText(), "Error opening file: No such file or directory\n");
+  EXPECT_EQ(console.errText(), "Error opening file: No such file or directory\nLokliste \"" +
+                                   files.missing() +
+                                   "\": No such file or directory; die Liste bleibt leer.\n");
   EXPECT_EQ(host.messages(), (Messages{"41;0\n"}));
   EXPECT_EQ(table.count(), 0);
 
@@ -76,8 +78,10 @@ TEST_F(LocoTableTest, UnknownAddressRepliesTwoAndSendsNothing) {
 }
 
 TEST_F(LocoTableTest, ConfigAndFunctionRepliesFindAddressesAsBytes) {
-  // 300 keeps its low 8 bits (44); 200 arrives from the line as signed -56.
-  load("Lok1;300;0;2;28;100;80\nLok2;200;129;2;5;100;80\n");
+  // 300 is no address byte: the line is skipped, never cut to 44, somebody
+  // else's address. 200 arrives from the line as signed -56.
+  load("Lok1;300;0;2;28;100;80\nLok1;44;0;2;28;100;80\nLok2;200;129;2;5;100;80\n");
+  EXPECT_EQ(table.count(), 2);
   table.xLokCfg(channel, 44, 0);
   EXPECT_EQ(reply(), bytes({0x00, 0x02, 0x1C, 0xFF, 0xFF}));
   table.xLokCfg(channel, -56, -127);

@@ -118,7 +118,9 @@ TEST_F(TurnoutTableTest, CoilReleaseInP50XOnlyModeReachesNobody) {
 
 TEST_F(TurnoutTableTest, UnknownAddressesAndEmptyTablesAnswerNothing) {
   table.load(files.missing().c_str());
-  EXPECT_EQ(console.errText(), "Error opening file: No such file or directory\n");
+  EXPECT_EQ(console.errText(), "Error opening file: No such file or directory\nWeichenliste \"" +
+                                   files.missing() +
+                                   "\": No such file or directory; die Liste bleibt leer.\n");
   EXPECT_EQ(table.count(), 0);
   for (const char* text : {"missing", "", kExample}) {
     if (std::string(text) != "missing") load(text);

@@ -1,0 +1,28 @@
+// p50x-bridge [CONFIG] | -h | --help | -V | --version: what the first
+// argument asks for. Anything else that starts with "-" is no file a user
+// meant: it is refused instead of being read as the configuration file.
+#pragma once
+
+#include "diag/console.h"
+
+namespace p50x {
+
+struct CommandLine {
+  enum class Action { kRun, kHelp, kVersion, kRefuse };
+  Action action = Action::kRun;
+  // kRun: the configuration file, or nullptr for the default. kRefuse: the
+  // argument refused.
+  const char* argument = nullptr;
+};
+
+CommandLine parseCommandLine(int argc, const char* const* argv);
+
+// For every action but kRun: writes its answer (help and version on standard
+// output; a refusal and the usage on standard error) and returns the exit
+// status: 0, or 2 for a refusal.
+int answerCommandLine(const CommandLine& commandLine, Console& console);
+
+// The usage that --help prints.
+extern const char* const kUsageText;
+
+}  // namespace p50x
