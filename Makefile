@@ -8,7 +8,7 @@ GENERATOR   = $(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo "Un
 generator   = $(if $(wildcard $(1)/CMakeCache.txt),,-G "$(GENERATOR)")
 CMAKE_ARGS ?=
 
-.PHONY: all build deps run test test-asan test-tsan fuzz bench format clean
+.PHONY: all build deps run test test-asan test-tsan fuzz bench format clean install package package-windows check-package
 
 all: build
 
@@ -26,6 +26,26 @@ test: build
 
 run: build
 	@scripts/run-example.sh $(BUILD)
+
+# Install into PREFIX (default /usr/local), under DESTDIR when it is set:
+# programs, manual pages, examples, the systemd unit. The build folder is
+# pointed at PREFIX first, so the unit names the programs where they land.
+PREFIX ?= /usr/local
+install: deps $(BUILD)/CMakeCache.txt
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
+
+# The Debian package build/p50x-bridge_VERSION_ARCH.deb (installed under /usr).
+package: $(BUILD)/CMakeCache.txt
+	@scripts/ensure-deps.sh dpkg-dev file
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && cpack -G DEB
+
+# Install, package and trace checks: file lists, the unit, lintian, the zip.
+check-package:
+	scripts/check-package.sh $(BUILD) $(WIN_BUILD)
 
 # Sanitizer builds: ASan+UBSan and TSan, each in its own folder.
 test-asan: deps
@@ -53,7 +73,7 @@ bench: build
 # p50x-hostsim.exe need no DLL); tested under Wine, the end-to-end test driven
 # from the native build.
 WIN_BUILD ?= build-win
-.PHONY: windows test-windows
+.PHONY: windows test-windows package-windows
 
 $(WIN_BUILD)/CMakeCache.txt:
 	@scripts/ensure-deps.sh g++-mingw-w64-x86-64 wine wine64
@@ -62,6 +82,11 @@ $(WIN_BUILD)/CMakeCache.txt:
 
 windows: $(WIN_BUILD)/CMakeCache.txt
 	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# build-win/p50x-bridge-VERSION-windows.zip: the three programs, README.txt
+# and the examples in one folder.
+package-windows: windows
+	cd $(WIN_BUILD) && cpack -G ZIP
 
 test-windows: windows $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target test_wine_e2e
