@@ -146,9 +146,11 @@ std::string statusData(const Framed& c, const std::uint8_t* r) {
       return std::string((r[1] & 0x04) != 0 ? "green" : "red") +
              ((r[1] & 0x01) != 0 ? ", flag" : "");
     case 0x95: {
+      // Bit i is turnout 8(g-1)+1+i of group g.
+      const int group = c.bodySize() >= 2 ? p[0] : 1;
       std::string green;
       for (int i = 0; i < 8; ++i) {
-        if ((r[1] & (1 << i)) != 0) green += " " + std::to_string(8 * (p[0] - 1) + 1 + i);
+        if ((r[1] & (1 << i)) != 0) green += " " + std::to_string(8 * (group - 1) + 1 + i);
       }
       return green.empty() ? "none green" : "green" + green;
     }

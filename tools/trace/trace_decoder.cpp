@@ -25,13 +25,13 @@ void TraceDecoder::sent(std::uint8_t byte) {
 }
 
 void TraceDecoder::bridgeStarted() {
-  close(Close::Final);
+  finish();
   sink_("-- bridge started --");
   mode_ = Mode::Mixed;
 }
 
 void TraceDecoder::unreadable(std::string_view text) {
-  close(Close::Final);
+  finish();
   sink_("? " + std::string(text));
 }
 
@@ -44,7 +44,9 @@ void TraceDecoder::idle() {
 }
 
 void TraceDecoder::finish() {
-  close(Close::Final);
+  // Sent bytes that pair with nothing leave the command still arriving held;
+  // the next round shows it as cut short.
+  for (int round = 0; round < 3 && pending(); ++round) close(Close::Final);
 }
 
 void TraceDecoder::close(Close how) {

@@ -46,12 +46,46 @@ std::string trntWords(const std::uint8_t* p) {
   return words;
 }
 
+// Parameter bytes the words below read, by opcode; a command table that
+// frames a command shorter than that gets the plain form.
+int parametersRead(std::uint8_t opcode) {
+  switch (opcode) {
+    case 0x80:
+    case 0x81:
+    case 0x8A:
+      return 4;
+    case 0x88:
+    case 0x89:
+      return 3;
+    case 0x84:
+    case 0x85:
+    case 0x8C:
+    case 0x8D:
+    case 0x8E:
+    case 0x90:
+    case 0x94:
+    case 0x9D:
+    case 0xA4:
+      return 2;
+    case 0x95:
+    case 0x98:
+    case 0x9C:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 std::string binaryWords(const Framed& c) {
   const std::uint8_t* body = c.body();
   const std::uint8_t* p = body + 1;
   const std::string name = c.row->name;
   if (c.programmingTrack)
     return name + " " + hexBytes(body, static_cast<std::size_t>(c.bodySize()));
+  if (c.bodySize() - 1 < parametersRead(body[0])) {
+    return c.bodySize() <= 1 ? name
+                             : name + " " + hexBytes(p, static_cast<std::size_t>(c.bodySize() - 1));
+  }
   switch (body[0]) {
     case 0x80:
       return lokWords("XLok", p, false);
