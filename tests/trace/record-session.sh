@@ -2,8 +2,9 @@
 # Records the monitor file that the trace golden test reads: two real runs of
 # the built bridge with the host simulator, driven through its pseudo-terminal.
 # Run 1 stays in mixed mode (text, binary and one-byte commands, commands
-# without a reply, a command cut short, a key typed on the console); run 2 is
-# a P50X-only session with a command cut short by a pause.
+# without a reply, a key typed on the console while a command is held, which
+# the station then completes with the bytes after it); run 2 is a P50X-only
+# session with a command cut short by a pause.
 # Usage: tests/trace/record-session.sh [BUILD] [OUT]   (defaults: build,
 # tests/trace/session-monitor.txt)
 set -euo pipefail
