@@ -10,7 +10,7 @@ generator   = $(if $(wildcard $(1)/CMakeCache.txt),,-G "$(GENERATOR)")
 # CI passes CMAKE_ARGS=-DP50X_WERROR=ON to turn warnings into errors.
 CMAKE_ARGS ?=
 
-.PHONY: all build configure deps run test test-asan test-tsan fuzz bench format clean
+.PHONY: all build configure deps run test test-asan test-tsan fuzz bench format clean install package package-windows check-package
 
 all: build
 
@@ -30,6 +30,26 @@ test: build
 
 run: build
 	@scripts/run-example.sh $(BUILD)
+
+# Install into PREFIX (default /usr/local), under DESTDIR when it is set:
+# programs, manual pages, examples, the systemd unit. The build folder is
+# pointed at PREFIX first, so the unit names the programs where they land.
+PREFIX ?= /usr/local
+install: configure
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX="$(PREFIX)" >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)
+
+# The Debian package build/p50x-bridge_VERSION_ARCH.deb (installed under /usr).
+package: configure
+	@scripts/ensure-deps.sh dpkg-dev file
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && cpack -G DEB
+
+# Install, package and trace checks: file lists, the unit, lintian, the zip.
+check-package:
+	scripts/check-package.sh $(BUILD) $(WIN_BUILD)
 
 # Sanitizer builds: ASan+UBSan and TSan, each in its own folder.
 test-asan: deps
@@ -57,7 +77,7 @@ bench: build
 # p50x-hostsim.exe need no DLL); tested under Wine, the end-to-end test driven
 # from the native build.
 WIN_BUILD ?= build-win
-.PHONY: windows test-windows
+.PHONY: windows test-windows package-windows
 
 # The toolchain file counts only when the folder is first configured; later
 # runs apply the release settings and CMAKE_ARGS again, as for build/.
@@ -67,6 +87,11 @@ windows:
 	  $(if $(wildcard $(WIN_BUILD)/CMakeCache.txt),,-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake) \
 	  -DCMAKE_BUILD_TYPE=Release -DP50X_BUILD_BENCH=OFF -DP50X_WERROR=OFF $(CMAKE_ARGS) >/dev/null
 	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# build-win/p50x-bridge-VERSION-windows.zip: the three programs, README.txt
+# and the examples in one folder.
+package-windows: windows
+	cd $(WIN_BUILD) && cpack -G ZIP
 
 test-windows: windows configure
 	cmake --build $(BUILD) -j $(JOBS) --target test_wine_e2e

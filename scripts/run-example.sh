@@ -33,6 +33,7 @@ Host simulator: listening on 127.0.0.1 ports 31286 (events) and 31285 (commands)
   Send a host event:  echo '150;1;K1' > $events     (contact K1 occupied)
 Control software: open $PWD/$build/ttyP50X as its serial port (57600 baud, 8N1).
 Traffic monitor:  $build/monitor.txt
+  In words, live:     $build/p50x-trace -f $build/monitor.txt
 Press ESC to end.
 
 EOT

@@ -41,6 +41,7 @@ void TrafficMonitor::open(const char* monitorFile) {
     return;
   }
   std::fputs(kSeparator, file_);
+  std::fflush(file_);
 }
 
 void TrafficMonitor::close() {
@@ -74,7 +75,10 @@ void TrafficMonitor::log(int direction, int count, const std::uint8_t* bytes) {
     std::fputs(direction == kReceived ? "\nR " : "\nS ", file_);
     direction_ = direction;
   }
-  if (bytes == nullptr) return;
+  if (bytes == nullptr) {
+    std::fflush(file_);
+    return;
+  }
   // "%02x " per byte, built in chunks rather than one fprintf per byte.
   char chunk[3 * 64];
   int used = 0;
@@ -88,6 +92,9 @@ void TrafficMonitor::log(int direction, int count, const std::uint8_t* bytes) {
     }
   }
   if (used > 0) std::fwrite(chunk, 1, static_cast<std::size_t>(used), file_);
+  // Out at once, so a reader following the file (p50x-trace -f) sees each
+  // command and reply as it happens, and a crash loses nothing logged.
+  std::fflush(file_);
 }
 
 }  // namespace p50x
