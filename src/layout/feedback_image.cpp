@@ -58,6 +58,9 @@ void FeedbackImage::loadEntries(ListSource& source) {
   contacts_.swap(loaded);
   highestModule_ = highest;
   image_.assign(2 * static_cast<std::size_t>(highest), 0);
+  // Control software reads this back (X88PGet 0, "xse") as the station's
+  // feedback setting and has always been given twice the highest module
+  // number, so that is the value it is set up for.
   moduleParameter_ = static_cast<int>(2 * highest);
   changed_ = false;
 }
@@ -74,7 +77,8 @@ const FeedbackImage::Contact* FeedbackImage::findByName(const char* name) const 
 }
 
 // Module m owns bytes 2(m-1) and 2(m-1)+1; contact 1 is bit 7 of the first,
-// contact 9 bit 7 of the second.
+// contact 9 bit 7 of the second: the order in which control software maps the
+// module bytes of XEvtSen onto its contacts.
 void FeedbackImage::changeContact(const char* name, bool occupied) {
   if (name == nullptr) return;
   std::lock_guard<std::mutex> lock(mutex_);

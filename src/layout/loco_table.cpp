@@ -8,10 +8,16 @@
 namespace p50x {
 
 namespace {
-// Step mode 0: raw steps 0..15 on the station's 0..127 scale; step 14 is full
-// speed and step 15 reads as 1, as the control software expects.
+// Step mode 0: raw steps 0..15 on the station's 0..127 scale. Step 14 is full
+// speed and step 15 reads as 1, the station's emergency stop. Control software
+// reads the converted speed back in XEvtLok and expects exactly these values,
+// so the table stays as it is even where it looks uneven.
 constexpr std::uint8_t kStepTable[16] = {0,  2,  10, 19, 29,  38,  48,  57,
                                          67, 76, 86, 95, 105, 114, 127, 1};
+// Turns a top speed from the locomotive list into the units the host shows.
+// Host applications have always been sent values made with exactly this factor
+// (and the single-precision steps of reportToHost) and are set up for them; a
+// "rounder" factor would move every reported speed by a few tenths.
 constexpr double kSpeedScale = 3.19284802;
 constexpr std::uint8_t kDirectionBit = 0x20;
 constexpr std::uint8_t kLightBit = 0x10;
@@ -34,8 +40,8 @@ void LocoTable::load(const char* path) {
   entries_.clear();
   FileListSource source;
   if (source.open(path, console_)) loadEntries(source);
-  // The host takes this as "the station is up", so it goes out even without a
-  // list.
+  // The host takes this as "the station is up" and waits for it before it
+  // sends events, so it goes out even without a list.
   const HostMessage start = startMessage();
   host_.sendAndAwaitAnswer(start.text);
 }
@@ -75,6 +81,9 @@ void LocoTable::convertSpeed(Entry& e) {
       // Outside the table there is no step to take: keep the old speed.
       if (raw >= 0 && raw < 16) e.speed = kStepTable[raw];
       break;
+    // Integer steps truncated toward zero and cut to 8 bits, as the station
+    // always computed them: control software compares the XEvtLok speed with
+    // its own conversion.
     case 1:  // 27 steps onto 126; above 27 the low 8 bits (28 -> 130)
       e.speed = low8(126 * raw / 27);
       break;
@@ -100,7 +109,9 @@ void LocoTable::reportToHost(const Entry& e) {
   const float a = static_cast<float>(static_cast<double>(top) * kSpeedScale);
   const int speed = e.speed == kEmergencyStop ? 0 : static_cast<std::int8_t>(e.speed);
   float v = static_cast<float>(static_cast<double>(a) * speed / 126);
-  if (!forward) v = -v;  // a standstill in reverse stays -0.0
+  // A standstill in reverse stays -0.0: host applications take the sign as the
+  // direction even at speed 0, so a stop must not turn the locomotive round.
+  if (!forward) v = -v;
   const HostMessage speedText = speedMessage(e.name, speedReportTag_, v);
   host_.sendAndAwaitAnswer(speedText.text);
   const HostMessage lightText = lightMessage(e.name, (e.flags & kLightBit) != 0 ? 1 : 0);
@@ -147,8 +158,10 @@ void LocoTable::xFunc(ReplyChannel& reply, int low, int high, int functions) {
 }
 
 // X C9 -> per locomotive: speed, functions, address low, dir<<7|light<<6, raw;
-// then 80 (P50X-only mode: 80 alone). The report reads the entries and never
-// changes them: XLokX has already converted its raw speed, and converting again
+// then 80 (P50X-only mode: 80 alone). The record form and the end byte 80 are
+// what mixed-mode control software parses; every locomotive is reported on
+// every call because such software polls and takes the report as the state. The report reads the
+// entries and never changes them: XLokX has already converted its raw speed, and converting again
 // here would overwrite the speed of a later XLok.
 void LocoTable::xEvtLok(ReplyChannel& reply, StationMode mode) {
   if (mode == StationMode::P50XOnly) {

@@ -69,7 +69,9 @@ TurnoutTable::Entry* TurnoutTable::findByName(const char* name) {
 
 // X 90 al second -> 00 | nothing; second: bits 0-2 high address, bit 6 coil
 // on, bit 7 direction. Then "305;name;state;" where a partner makes the state
-// partner position + 2 * direction.
+// partner position + 2 * direction. A turnout and its partner are one object
+// to the host (a three-way turnout, say) with four states; host applications
+// decode the number in this order, so it is not tidied up.
 void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode mode) {
   const std::uint8_t secondByte = low8(second);
   const std::uint8_t high = secondByte & 0x07;
@@ -110,7 +112,10 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode m
   host_.sendAndAwaitAnswer(message.text);
 }
 
-// X 94 al ah -> 00 status | nothing; status bit 0: status flag, bit 2: position
+// X 94 al ah -> 00 status | nothing; status bit 0: status flag, bit 2: position.
+// The whole second byte is the high address here, unlike XTrnt. The difference
+// stays: control software that works with the bridge was set up against these
+// answers, and a query with flag bits in it gets none, as it always did.
 void TurnoutTable::xTrntSts(ReplyChannel& reply, int low, int high) {
   std::uint8_t status = 0;
   {

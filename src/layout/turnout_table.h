@@ -46,6 +46,8 @@ class TurnoutTable {
     char name[kNameSize] = {};
     std::uint8_t addressLow = 0;
     std::uint8_t addressHigh = 0;
+    // 1 until commanded: control software reads the positions at start-up and
+    // the first combined state of a partner turnout depends on it.
     int position = 1;
     int statusFlag = 0;
     int partner = 0;  // 0: none; else low 8 bits = partner's low address, high 0

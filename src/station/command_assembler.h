@@ -10,7 +10,9 @@
 #include "diag/console.h"
 #include "seams/reply.h"
 #include "seams/station_mode.h"
+#include "station/command_table.h"
 #include "station/p50xb_dispatch.h"
+#include "station/text_commands.h"
 
 namespace p50x {
 
@@ -64,15 +66,18 @@ class CommandAssembler {
   // Mixed mode takes a delivery whole, as the station always has.
   void feedMixed(int n, const std::uint8_t* bytes);
   Family classify(int deliverySize) const;
-  void handleP50();
-  void handleP50Xa();
-  void frameP50Xb();
 
   // P50X-only mode takes every byte on its own, so each command of a larger
   // delivery is answered.
   void feedP50XOnly(std::uint8_t byte);
-  void frameBinary(int prefixLength);
-  void handleP50XOnlyText();
+
+  // Shared by both modes: the held bytes are a text line up to its CR, or a
+  // binary command whose opcode is at `opcodeAt` (after its prefix, if any).
+  void handleTextLine();
+  void sendTextReply(TextReply reply);
+  void frameBinary(int opcodeAt);
+  const CommandDescriptor* findRow(std::uint8_t opcode) const;
+  void unknownOpcode(int opcodeAt);
 
   bool holdsBinary() const;
   int prefixedOpcodeInText(int from) const;
@@ -81,8 +86,6 @@ class CommandAssembler {
   void discardOverlong();
   void clear() { inputCount_ = 0; }
   bool lastIsCr() const;
-  bool startsWith(const char* prefix, int length) const;
-  bool sendCommonP50XaReply(const std::uint8_t* line, int length);
 
   Console& console_;
   ReplyChannel reply_;

@@ -4,6 +4,8 @@ namespace p50x {
 
 void StationState::xVer(ReplyChannel& reply) {
   // Length-prefixed fields closed by a zero length: version 1.4.6, then 00 13 07 56.
+  // Control software reads the version to pick the commands it may use; it
+  // matches the identification text, and both stay as they are.
   reply.send({0x03, 0x01, 0x04, 0x06, 0x04, 0x00, 0x13, 0x07, 0x56, 0x00});
 }
 
