@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "seams/reply_status.h"
 
 namespace p50x {
 
@@ -156,11 +157,14 @@ void FeedbackImage::xSensor(ReplyChannel& reply, int module) {
   reply.send({0x00, first, second});
 }
 
-// X 9C p -> 00 value | nothing (p != 0). The reply is logged once more as sent,
-// so the monitor's S line holds it twice, as the station has always logged it.
+// X 9C p -> 00 value | 02 (p != 0). The reply is logged once more as sent, so
+// the monitor's S line holds it twice, as the station has always logged it.
+// Control software asks for several parameters at start and waits for each,
+// so a parameter the station does not keep is answered too.
 void FeedbackImage::x88PGet(ReplyChannel& reply, int parameter) {
   if (parameter != 0) {
     console_.print("Parameter %d unbekannt.\n", parameter);
+    reply.send({ReplyStatus::kBadParameter});
     return;
   }
   const auto value = static_cast<std::uint8_t>(moduleParameter());
@@ -171,11 +175,12 @@ void FeedbackImage::x88PGet(ReplyChannel& reply, int parameter) {
   }
 }
 
-// X 9D p value -> 00 | nothing (p != 0). Only the reported value changes; the
+// X 9D p value -> 00 | 02 (p != 0). Only the reported value changes; the
 // image keeps its size.
 void FeedbackImage::x88PSet(ReplyChannel& reply, int parameter, int value) {
   if (parameter != 0) {
     console_.print("Parameter %d unbekannt.\n", parameter);
+    reply.send({ReplyStatus::kBadParameter});
     return;
   }
   {

@@ -1,9 +1,11 @@
 #include "layout/loco_table.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "common/text.h"
 #include "layout/host_messages.h"
+#include "seams/reply_status.h"
 
 namespace p50x {
 
@@ -21,7 +23,11 @@ constexpr std::uint8_t kStepTable[16] = {0,  2,  10, 19, 29,  38,  48,  57,
 constexpr double kSpeedScale = 3.19284802;
 constexpr std::uint8_t kDirectionBit = 0x20;
 constexpr std::uint8_t kLightBit = 0x10;
-constexpr std::uint8_t kFunctionBits = 0x0F;  // F1 to F4
+constexpr std::uint32_t kF1ToF4 = 0x0F;
+// Bit 7 of the XLok/XLokX flags: its low four bits are F1 to F4 and to be
+// taken. Without it they are left alone, so a program that switches functions
+// with XFunc keeps them when it changes the speed.
+constexpr std::uint8_t kChangeFunctions = 0x80;
 // On the station's scale 1 is no speed but the emergency stop.
 constexpr std::uint8_t kEmergencyStop = 1;
 constexpr int kLocoFields = 7;
@@ -70,8 +76,19 @@ LocoTable::Entry* LocoTable::findByAddress(ReplyChannel& reply, int low, int hig
   for (Entry& e : entries_) {
     if (e.addressLow == low8(low) && e.addressHigh == low8(high)) return &e;
   }
-  reply.send({0x02});
+  reply.send({ReplyStatus::kBadParameter});
   return nullptr;
+}
+
+void LocoTable::takeFlags(Entry& e, int flags) {
+  e.flags = low8(flags);
+  if ((e.flags & kChangeFunctions) != 0) setFunctions(e, 0, 4, flags);
+}
+
+void LocoTable::setFunctions(Entry& e, int firstBit, int count, int bits) {
+  const std::uint32_t mask = ((1u << count) - 1u) << firstBit;
+  const std::uint32_t value = static_cast<std::uint32_t>(low8(bits)) << firstBit;
+  e.functions = (e.functions & ~mask) | (value & mask);
 }
 
 void LocoTable::convertSpeed(Entry& e) {
@@ -98,6 +115,32 @@ void LocoTable::convertSpeed(Entry& e) {
   }
 }
 
+// The speed in the locomotive's own steps, as XLokSts reports it. After XLokX
+// that is the raw speed it was given; after XLok (or a halt) the raw speed
+// would be stale, so the stored speed is taken back onto the step scale.
+std::uint8_t LocoTable::ownSteps(const Entry& e) {
+  Entry fromRaw = e;
+  convertSpeed(fromRaw);
+  if (fromRaw.speed == e.speed) return static_cast<std::uint8_t>(e.rawSpeed);
+  const int speed = e.speed;
+  switch (e.stepMode) {
+    case 0: {
+      if (speed == kEmergencyStop) return 15;  // the table's emergency step
+      int best = 0;
+      for (int step = 1; step < 15; ++step) {
+        if (std::abs(kStepTable[step] - speed) < std::abs(kStepTable[best] - speed)) best = step;
+      }
+      return low8(best);
+    }
+    case 1:  // nearest of 27 steps
+      return low8((speed * 27 + 63) / 126);
+    case 2:  // nearest of 28 steps
+      return low8((speed * 28 + 63) / 126);
+    default:
+      return e.speed;
+  }
+}
+
 // The host wants the speed in its own units: the top speed of the direction
 // scaled by the station speed, signed by the direction bit. Each step is
 // rounded to single precision, so the printed decimal matches what the host
@@ -118,51 +161,110 @@ void LocoTable::reportToHost(const Entry& e) {
   host_.sendAndAwaitAnswer(lightText.text);
 }
 
-// X 80 al ah speed flags -> 00 | 02; then speed and light message
-void LocoTable::xLok(ReplyChannel& reply, int low, int high, int speed, int flags) {
+// X 80 al ah speed flags -> 00 | 41 (halted) | 02; then speed and light message
+void LocoTable::xLok(ReplyChannel& reply, int low, int high, int speed, int flags, bool halted) {
   Entry* e = findByAddress(reply, low, high);
   if (e == nullptr) return;
-  e->speed = low8(speed);
-  e->flags = low8(flags);
-  reply.send({0x00});
+  takeFlags(*e, flags);
+  const bool refused = halted && low8(speed) > kEmergencyStop;
+  e->speed = refused ? 0 : low8(speed);
+  reply.send({refused ? ReplyStatus::kHalted : ReplyStatus::kOk});
   reportToHost(*e);
 }
 
-// X 81 al ah raw flags -> 00 | 02; then speed and light message
-void LocoTable::xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int flags) {
+// X 81 al ah raw flags -> 00 | 41 (halted) | 02; then speed and light message
+void LocoTable::xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int flags,
+                      bool halted) {
   Entry* e = findByAddress(reply, low, high);
   if (e == nullptr) return;
+  takeFlags(*e, flags);
   e->rawSpeed = static_cast<std::int8_t>(rawSpeed);
-  e->flags = low8(flags);
-  reply.send({0x00});
   convertSpeed(*e);
+  // Judged on the station's scale, so a raw speed that converts to the
+  // emergency stop still works while halted.
+  const bool refused = halted && e->speed > kEmergencyStop;
+  if (refused) {
+    e->speed = 0;
+    e->rawSpeed = 0;
+  }
+  reply.send({refused ? ReplyStatus::kHalted : ReplyStatus::kOk});
   reportToHost(*e);
+}
+
+// X 84 al ah -> 00 speed dir<<5|light<<4|F4..F1 own-steps | 02
+void LocoTable::xLokSts(ReplyChannel& reply, int low, int high) {
+  const Entry* e = findByAddress(reply, low, high);
+  if (e == nullptr) return;
+  const auto state = static_cast<std::uint8_t>((e->flags & (kDirectionBit | kLightBit)) |
+                                               (e->functions & kF1ToF4));
+  reply.send({ReplyStatus::kOk, e->speed, state, ownSteps(*e)});
 }
 
 // X 85 al ah -> 00 mode cfg FF FF | 02
 void LocoTable::xLokCfg(ReplyChannel& reply, int low, int high) {
   const Entry* e = findByAddress(reply, low, high);
   if (e == nullptr) return;
-  reply.send({0x00, low8(e->stepMode), low8(e->cfgValue), 0xFF, 0xFF});
+  reply.send({ReplyStatus::kOk, low8(e->stepMode), low8(e->cfgValue), 0xFF, 0xFF});
 }
 
-// X 88 al ah fn -> FF | 02. F1 to F4 are also bits of the XLok flags: the
-// latest of the two commands is their state.
-void LocoTable::xFunc(ReplyChannel& reply, int low, int high, int functions) {
+// Functions never reach the host: its protocol has no message for them. They
+// are kept so the status commands and XEvtLok tell every client the same.
+
+// X 88 al ah f8..f1 -> 00 | 02
+void LocoTable::xFunc(ReplyChannel& reply, int low, int high, int f1to8) {
   Entry* e = findByAddress(reply, low, high);
   if (e == nullptr) return;
-  e->functions = low8(functions);
-  e->flags =
-      static_cast<std::uint8_t>((e->flags & ~kFunctionBits) | (low8(functions) & kFunctionBits));
-  reply.send({0xFF});
+  setFunctions(*e, 0, 8, f1to8);
+  reply.send({ReplyStatus::kOk});
 }
 
-// X C9 -> per locomotive: speed, functions, address low, dir<<7|light<<6, raw;
+// X 89 al ah f16..f9 -> 00 | 02
+void LocoTable::xFuncX(ReplyChannel& reply, int low, int high, int f9to16) {
+  Entry* e = findByAddress(reply, low, high);
+  if (e == nullptr) return;
+  setFunctions(*e, 8, 8, f9to16);
+  reply.send({ReplyStatus::kOk});
+}
+
+// X 8A al ah f24..f17 f28..f25 -> 00 | 02; the upper four bits of the last
+// byte name no function.
+void LocoTable::xFunc34(ReplyChannel& reply, int low, int high, int f17to24, int f25to28) {
+  Entry* e = findByAddress(reply, low, high);
+  if (e == nullptr) return;
+  setFunctions(*e, 16, 8, f17to24);
+  setFunctions(*e, 24, 4, f25to28);
+  reply.send({ReplyStatus::kOk});
+}
+
+// X 8C al ah -> 00 f8..f1 | 02
+void LocoTable::xFuncSts(ReplyChannel& reply, int low, int high) {
+  const Entry* e = findByAddress(reply, low, high);
+  if (e == nullptr) return;
+  reply.send({ReplyStatus::kOk, low8(static_cast<int>(e->functions))});
+}
+
+// X 8D al ah -> 00 f16..f9 | 02
+void LocoTable::xFuncXSts(ReplyChannel& reply, int low, int high) {
+  const Entry* e = findByAddress(reply, low, high);
+  if (e == nullptr) return;
+  reply.send({ReplyStatus::kOk, low8(static_cast<int>(e->functions >> 8))});
+}
+
+// X 8E al ah -> 00 f24..f17 f28..f25 | 02
+void LocoTable::xFunc34Sts(ReplyChannel& reply, int low, int high) {
+  const Entry* e = findByAddress(reply, low, high);
+  if (e == nullptr) return;
+  reply.send({ReplyStatus::kOk, low8(static_cast<int>(e->functions >> 16)),
+              low8(static_cast<int>((e->functions >> 24) & 0x0F))});
+}
+
+// X C9 -> per locomotive: speed, F8..F1, address low, dir<<7|light<<6, raw;
 // then 80 (P50X-only mode: 80 alone). The record form and the end byte 80 are
 // what mixed-mode control software parses; every locomotive is reported on
-// every call because such software polls and takes the report as the state. The report reads the
-// entries and never changes them: XLokX has already converted its raw speed, and converting again
-// here would overwrite the speed of a later XLok.
+// every call because such software polls and takes the report as the state.
+// The report reads the entries and never changes them: XLokX has already
+// converted its raw speed, and converting again here would overwrite the speed
+// of a later XLok.
 void LocoTable::xEvtLok(ReplyChannel& reply, StationMode mode) {
   if (mode == StationMode::P50XOnly) {
     reply.send({0x80});
@@ -174,13 +276,24 @@ void LocoTable::xEvtLok(ReplyChannel& reply, StationMode mode) {
   for (std::size_t i = 0; i < reported; ++i) {
     const Entry& e = entries_[i];
     out[n++] = e.speed;
-    out[n++] = e.flags & 0x0F;
+    out[n++] = low8(static_cast<int>(e.functions));
     out[n++] = e.addressLow;
-    out[n++] = static_cast<std::uint8_t>((e.flags & 0x30) << 2);
+    out[n++] = static_cast<std::uint8_t>((e.flags & (kDirectionBit | kLightBit)) << 2);
     out[n++] = static_cast<std::uint8_t>(e.rawSpeed);
   }
   out[n++] = 0x80;
   reply.send(n);
+}
+
+// In table order, so the host hears the stops in the order XEvtLok lists the
+// locomotives. A locomotive already standing hears nothing: nothing changed.
+void LocoTable::haltAll() {
+  for (Entry& e : entries_) {
+    if (e.speed == 0) continue;
+    e.speed = 0;
+    e.rawSpeed = 0;
+    reportToHost(e);
+  }
 }
 
 }  // namespace p50x

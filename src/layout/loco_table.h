@@ -1,5 +1,6 @@
 // The station's locomotives: loaded from the locomotive list, driven by the
-// P50Xb locomotive commands, reported to the host as speed and light messages.
+// P50Xb locomotive and function commands, reported to the host as speed and
+// light messages.
 #pragma once
 
 #include <cstdint>
@@ -34,14 +35,27 @@ class LocoTable {
 
   void setSpeedReportTag(int tag) { speedReportTag_ = tag; }
 
-  // Parameter bytes arrive as signed 8-bit values widened to int.
-  void xLok(ReplyChannel& reply, int low, int high, int speed, int flags);
-  void xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int flags);
+  // Parameter bytes arrive as signed 8-bit values widened to int. While the
+  // station is halted a speed above 1 is refused with 0x41: direction, light
+  // and functions are stored, the speed stays 0 and the host hears that.
+  void xLok(ReplyChannel& reply, int low, int high, int speed, int flags, bool halted = false);
+  void xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int flags, bool halted = false);
+  void xLokSts(ReplyChannel& reply, int low, int high);
   void xLokCfg(ReplyChannel& reply, int low, int high);
-  void xFunc(ReplyChannel& reply, int low, int high, int functions);
+  void xFunc(ReplyChannel& reply, int low, int high, int f1to8);
+  void xFuncX(ReplyChannel& reply, int low, int high, int f9to16);
+  void xFunc34(ReplyChannel& reply, int low, int high, int f17to24, int f25to28);
+  void xFuncSts(ReplyChannel& reply, int low, int high);
+  void xFuncXSts(ReplyChannel& reply, int low, int high);
+  void xFunc34Sts(ReplyChannel& reply, int low, int high);
   // Mixed mode reports every locomotive; in P50X-only mode no other controller
   // can have changed one, so the report is the end byte alone.
   void xEvtLok(ReplyChannel& reply, StationMode mode = StationMode::Mixed);
+
+  // The emergency stop of the whole layout (XHalt): every locomotive that has
+  // a speed gets speed 0, and the host is told each one as an XLok to speed 0
+  // would tell it. The caller answers the command.
+  void haltAll();
 
   // A reply of 5 bytes per locomotive and the end byte stays below the 256
   // bytes a serial write takes.
@@ -56,8 +70,8 @@ class LocoTable {
     int cfgValue = 0;
     std::uint8_t speed = 0;  // signed where it is used as a number
     std::int8_t rawSpeed = 0;
-    std::uint8_t flags = 0x60;  // direction bit set, light clear
-    std::uint8_t functions = 0;
+    std::uint8_t flags = 0x60;    // bits 4 to 7: light, direction, stored
+    std::uint32_t functions = 0;  // bit 0 = F1 ... bit 27 = F28
     int maxSpeedForward = 0;
     int maxSpeedReverse = 0;
   };
@@ -65,6 +79,9 @@ class LocoTable {
   // On failure writes the not-found reply 0x02 itself.
   Entry* findByAddress(ReplyChannel& reply, int low, int high);
   static void convertSpeed(Entry& entry);
+  static std::uint8_t ownSteps(const Entry& entry);
+  static void takeFlags(Entry& entry, int flags);
+  static void setFunctions(Entry& entry, int firstBit, int count, int bits);
   void reportToHost(const Entry& entry);
 
   Console& console_;

@@ -128,6 +128,23 @@ void TurnoutTable::xTrntSts(ReplyChannel& reply, int low, int high) {
   reply.send({0x00, status});
 }
 
+// X 95 g -> 00 bits 00; bit i is the position bit of XTrntSts for the turnout
+// at address 8(g-1)+1+i, 0 when the table has none there.
+void TurnoutTable::xTrntGrp(ReplyChannel& reply, int group) {
+  const int first = 8 * (static_cast<int>(low8(group)) - 1) + 1;
+  std::uint8_t bits = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int i = 0; i < 8; ++i) {
+      const int address = first + i;
+      if (address < 0) continue;
+      const Entry* e = findByAddress(low8(address), low8(address >> 8));
+      if (e != nullptr && e->position != 0) bits = static_cast<std::uint8_t>(bits | (1u << i));
+    }
+  }
+  reply.send({0x00, bits, 0x00});
+}
+
 // X CA -> 00: turnout events are never reported.
 void TurnoutTable::xEvtTrn(ReplyChannel& reply) {
   reply.send({0x00});

@@ -36,6 +36,8 @@ class TurnoutTable {
   // change, no message.
   void xTrnt(ReplyChannel& reply, int low, int second, StationMode mode = StationMode::Mixed);
   void xTrntSts(ReplyChannel& reply, int low, int high);
+  // One byte for the eight turnouts of group g (addresses 8(g-1)+1 to 8g).
+  void xTrntGrp(ReplyChannel& reply, int group);
   void xEvtTrn(ReplyChannel& reply);
 
   // Host event 100: looks the name up; the number changes nothing.

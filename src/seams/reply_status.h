@@ -14,6 +14,9 @@ struct ReplyStatus {
   // A locomotive address not in the table, or a parameter the station does not
   // keep: the client's own data is wrong, not the station.
   static constexpr std::uint8_t kBadParameter = 0x02;
+  // A speed refused while the station is halted (XHalt): the client learns
+  // that its locomotive stays put until the power is switched on again.
+  static constexpr std::uint8_t kHalted = 0x41;
 };
 
 }  // namespace p50x

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "layout/feedback_image.h"
@@ -54,6 +55,7 @@ void CommandAssembler::feed(int n, const std::uint8_t* bytes) {
 // ---------------------------------------------------------------- mixed mode
 
 void CommandAssembler::feedMixed(int n, const std::uint8_t* bytes) {
+  const std::optional<TimePoint> arrival = dropStalledBinary();
   // A byte with bit 7 set cannot belong to a text line: after an "X"/"x" it is
   // the opcode of a binary command, and whatever text was held before has lost
   // its CR. Looked at before the overflow check, so a nearly full line cannot
@@ -101,6 +103,7 @@ void CommandAssembler::feedMixed(int n, const std::uint8_t* bytes) {
       frameBinary(1);
       break;
   }
+  noteHeldBinary(arrival);
 }
 
 CommandAssembler::Family CommandAssembler::classify(int deliverySize) const {
@@ -125,20 +128,7 @@ CommandAssembler::Family CommandAssembler::classify(int deliverySize) const {
 // ----------------------------------------------------------- P50X-only mode
 
 void CommandAssembler::feedP50XOnly(std::uint8_t byte) {
-  // Checked on arrival, no timer: a client that lost a byte waits for its
-  // reply, gives up and sends its next command well after the pause.
-  TimePoint now{};
-  bool haveNow = false;
-  if (inputCount_ > 0 && holdsBinary()) {
-    now = clock_();
-    haveNow = true;
-    if (now - lastBinaryByte_ > kBinaryPause) {
-      const int prefix = isPrefix(input_[0]) ? 1 : 0;
-      console_.print("Unvollstaendiger P50Xb-Befehl %02x (%d Bytes) verworfen.\n",
-                     static_cast<unsigned>(input_[prefix]), inputCount_);
-      clear();
-    }
-  }
+  const std::optional<TimePoint> arrival = dropStalledBinary();
   if (inputCount_ > 0 && !holdsBinary() && isOpcode(byte)) {
     // Text is 7-bit: an opcode ends the line, which never got its CR. An
     // "X"/"x" right before the opcode is its prefix and stays with it.
@@ -167,9 +157,7 @@ void CommandAssembler::feedP50XOnly(std::uint8_t byte) {
   } else {
     handleTextLine();
   }
-  if (mode_ == StationMode::P50XOnly && inputCount_ > 0 && holdsBinary()) {
-    lastBinaryByte_ = haveNow ? now : clock_();
-  }
+  noteHeldBinary(arrival);
 }
 
 // ------------------------------------------------------------- both modes
@@ -227,30 +215,45 @@ void CommandAssembler::frameBinary(int opcodeAt) {
   clear();
 }
 
-// Mixed mode knows only the command table; P50X-only clients also send
-// programming-track commands, which must be consumed at their length.
+// Programming-track commands are no table rows, but clients send them: they
+// are consumed at their length so their parameters cannot pose as commands.
 const CommandDescriptor* CommandAssembler::findRow(std::uint8_t opcode) const {
   const CommandDescriptor* row = findCommand(opcode);
-  if (row == nullptr && mode_ == StationMode::P50XOnly) row = findProgrammingTrackCommand(opcode);
-  return row;
+  return row != nullptr ? row : findProgrammingTrackCommand(opcode);
 }
 
 // Its length is unknown, so it ends at once with the opcode; parameter bytes,
-// if any, then arrive as commands of their own. Mixed mode reports it as the
-// station always has and sends nothing; a P50X-only client waits for an
-// answer to every command.
+// if any, then arrive as commands of their own. Answered all the same: the
+// client waits for an answer to every command.
 void CommandAssembler::unknownOpcode(int opcodeAt) {
-  const auto opcode = static_cast<unsigned>(input_[opcodeAt]);
-  if (mode_ == StationMode::Mixed) {
-    char text[64];
-    std::snprintf(text, sizeof text, "Unbekannter P50Xb-Befehl %02x %02x ",
-                  static_cast<unsigned>(input_[0]), opcode);
-    printPadded(console_, 2, text);
-  } else {
-    console_.print("Unbekannter P50Xb-Befehl %02x\n", opcode);
-    reply_.send({ReplyStatus::kNotSupported});
-  }
+  console_.print("Unbekannter P50Xb-Befehl %02x\n", static_cast<unsigned>(input_[opcodeAt]));
+  reply_.send({ReplyStatus::kNotSupported});
   clear();
+}
+
+// A binary command whose bytes stop for longer than kBinaryPause has lost a
+// byte, or its sender died mid-command: what is held goes, so the next
+// program's first command is not taken as the missing parameters. Checked on
+// arrival, no timer: the clock is read only while a binary command is held.
+// Returns the arrival time when it was read.
+std::optional<CommandAssembler::TimePoint> CommandAssembler::dropStalledBinary() {
+  if (inputCount_ == 0 || !holdsBinary()) return std::nullopt;
+  const TimePoint arrival = now();
+  if (arrival - lastBinaryByte_ > kBinaryPause) {
+    const int prefix = isPrefix(input_[0]) ? 1 : 0;
+    console_.print("Unvollstaendiger P50Xb-Befehl %02x (%d Bytes) verworfen.\n",
+                   static_cast<unsigned>(input_[prefix]), inputCount_);
+    clear();
+  }
+  return arrival;
+}
+
+void CommandAssembler::noteHeldBinary(std::optional<TimePoint> arrival) {
+  if (inputCount_ > 0 && holdsBinary()) lastBinaryByte_ = arrival ? *arrival : now();
+}
+
+CommandAssembler::TimePoint CommandAssembler::now() const {
+  return clock_ ? clock_() : std::chrono::steady_clock::now();
 }
 
 // ------------------------------------------------------------------- common

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <utility>
 
 #include "diag/console.h"
@@ -26,8 +27,9 @@ class CommandAssembler {
   using TimePoint = std::chrono::steady_clock::time_point;
   using Clock = std::function<TimePoint()>;
 
-  // In P50X-only mode a binary command whose bytes stop for longer than this
-  // has lost a byte; the next byte starts a new command.
+  // A binary command whose bytes stop for longer than this has lost a byte
+  // (or its sender died); the next byte starts a new command. Text lines have
+  // no such limit: people type them.
   static constexpr std::chrono::milliseconds kBinaryPause{200};
 
   CommandAssembler(ReplySink& sink, Console& console);
@@ -35,8 +37,8 @@ class CommandAssembler {
   // Wires the handlers; called before the first delivery.
   void setTargets(const StationTargets& targets) { targets_ = targets; }
 
-  // Replaces the steady clock that times P50X-only binary input; called
-  // before the first delivery.
+  // Replaces the steady clock that times binary input; called before the
+  // first delivery.
   void setClock(Clock clock) { clock_ = std::move(clock); }
 
   // One delivery of n >= 1 received bytes.
@@ -78,6 +80,9 @@ class CommandAssembler {
   void frameBinary(int opcodeAt);
   const CommandDescriptor* findRow(std::uint8_t opcode) const;
   void unknownOpcode(int opcodeAt);
+  std::optional<TimePoint> dropStalledBinary();
+  void noteHeldBinary(std::optional<TimePoint> arrival);
+  TimePoint now() const;
 
   bool holdsBinary() const;
   int prefixedOpcodeInText(int from) const;
@@ -90,7 +95,7 @@ class CommandAssembler {
   Console& console_;
   ReplyChannel reply_;
   StationTargets targets_;
-  Clock clock_ = &std::chrono::steady_clock::now;
+  Clock clock_;  // empty: the steady clock, called directly on the byte path
   StationMode mode_ = StationMode::Mixed;
   TimePoint lastBinaryByte_{};  // arrival of the newest byte of held binary input
   std::uint8_t input_[kInputSize] = {};

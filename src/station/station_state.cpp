@@ -1,5 +1,7 @@
 #include "station/station_state.h"
 
+#include "seams/reply_status.h"
+
 namespace p50x {
 
 void StationState::xVer(ReplyChannel& reply) {
@@ -13,18 +15,31 @@ void StationState::xStatus(ReplyChannel& reply) {
   reply.send({status_});
 }
 
+// The station keeps no special options: every option number is answered "no
+// such option", never with a made-up value.
+void StationState::xSoGet(ReplyChannel& reply) {
+  reply.send({ReplyStatus::kBadParameter});
+}
+
+// The locomotives are stopped by the caller (LocoTable::haltAll); the halt
+// stays until the power is switched off or on, as on a real station.
+void StationState::xHalt(ReplyChannel& reply) {
+  status_ = static_cast<std::uint8_t>(status_ | kHaltBit);
+  reply.send({ReplyStatus::kOk});
+}
+
 void StationState::xPwrOff(ReplyChannel& reply) {
-  status_ = static_cast<std::uint8_t>(status_ & ~kPowerBit);
-  reply.send({0x00});
+  status_ = static_cast<std::uint8_t>(status_ & ~(kPowerBit | kHaltBit));
+  reply.send({ReplyStatus::kOk});
 }
 
 void StationState::xPwrOn(ReplyChannel& reply) {
   status_ = kPowerBit;
-  reply.send({0x00});
+  reply.send({ReplyStatus::kOk});
 }
 
 void StationState::xEvent(ReplyChannel& reply, bool feedbackChanged) {
-  reply.send({feedbackChanged ? kFeedbackEventBit : std::uint8_t{0x00}});
+  reply.send({feedbackChanged ? kFeedbackEventBit : ReplyStatus::kOk});
 }
 
 }  // namespace p50x
