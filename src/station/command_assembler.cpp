@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "layout/feedback_image.h"
@@ -55,7 +54,8 @@ void CommandAssembler::feed(int n, const std::uint8_t* bytes) {
 // ---------------------------------------------------------------- mixed mode
 
 void CommandAssembler::feedMixed(int n, const std::uint8_t* bytes) {
-  const std::optional<TimePoint> arrival = dropStalledBinary();
+  const bool timed = holdsBinary();
+  const TimePoint arrival = timed ? dropIfStalled() : TimePoint{};
   // A byte with bit 7 set cannot belong to a text line: after an "X"/"x" it is
   // the opcode of a binary command, and whatever text was held before has lost
   // its CR. Looked at before the overflow check, so a nearly full line cannot
@@ -103,7 +103,7 @@ void CommandAssembler::feedMixed(int n, const std::uint8_t* bytes) {
       frameBinary(1);
       break;
   }
-  noteHeldBinary(arrival);
+  if (holdsBinary()) lastBinaryByte_ = timed ? arrival : now();
 }
 
 CommandAssembler::Family CommandAssembler::classify(int deliverySize) const {
@@ -128,7 +128,8 @@ CommandAssembler::Family CommandAssembler::classify(int deliverySize) const {
 // ----------------------------------------------------------- P50X-only mode
 
 void CommandAssembler::feedP50XOnly(std::uint8_t byte) {
-  const std::optional<TimePoint> arrival = dropStalledBinary();
+  const bool timed = holdsBinary();
+  const TimePoint arrival = timed ? dropIfStalled() : TimePoint{};
   if (inputCount_ > 0 && !holdsBinary() && isOpcode(byte)) {
     // Text is 7-bit: an opcode ends the line, which never got its CR. An
     // "X"/"x" right before the opcode is its prefix and stays with it.
@@ -157,7 +158,7 @@ void CommandAssembler::feedP50XOnly(std::uint8_t byte) {
   } else {
     handleTextLine();
   }
-  noteHeldBinary(arrival);
+  if (holdsBinary()) lastBinaryByte_ = timed ? arrival : now();
 }
 
 // ------------------------------------------------------------- both modes
@@ -235,9 +236,8 @@ void CommandAssembler::unknownOpcode(int opcodeAt) {
 // byte, or its sender died mid-command: what is held goes, so the next
 // program's first command is not taken as the missing parameters. Checked on
 // arrival, no timer: the clock is read only while a binary command is held.
-// Returns the arrival time when it was read.
-std::optional<CommandAssembler::TimePoint> CommandAssembler::dropStalledBinary() {
-  if (inputCount_ == 0 || !holdsBinary()) return std::nullopt;
+// Called while binary input is held; returns the arrival time it read.
+CommandAssembler::TimePoint CommandAssembler::dropIfStalled() {
   const TimePoint arrival = now();
   if (arrival - lastBinaryByte_ > kBinaryPause) {
     const int prefix = isPrefix(input_[0]) ? 1 : 0;
@@ -248,20 +248,11 @@ std::optional<CommandAssembler::TimePoint> CommandAssembler::dropStalledBinary()
   return arrival;
 }
 
-void CommandAssembler::noteHeldBinary(std::optional<TimePoint> arrival) {
-  if (inputCount_ > 0 && holdsBinary()) lastBinaryByte_ = arrival ? *arrival : now();
-}
-
 CommandAssembler::TimePoint CommandAssembler::now() const {
   return clock_ ? clock_() : std::chrono::steady_clock::now();
 }
 
 // ------------------------------------------------------------------- common
-
-bool CommandAssembler::holdsBinary() const {
-  if (mode_ == StationMode::P50XOnly && isOpcode(input_[0])) return true;
-  return isPrefix(input_[0]) && isOpcode(input_[1]);
-}
 
 // Start of the "X"/"x" of a prefixed opcode inside held text, looking at
 // opcodes from index `from` on; 0 when there is none. An opcode right after a

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <utility>
 
 #include "diag/console.h"
@@ -80,11 +79,16 @@ class CommandAssembler {
   void frameBinary(int opcodeAt);
   const CommandDescriptor* findRow(std::uint8_t opcode) const;
   void unknownOpcode(int opcodeAt);
-  std::optional<TimePoint> dropStalledBinary();
-  void noteHeldBinary(std::optional<TimePoint> arrival);
+  TimePoint dropIfStalled();
   TimePoint now() const;
 
-  bool holdsBinary() const;
+  // Held input is a binary command: its first byte an opcode (P50X-only
+  // mode), or "X"/"x" and an opcode. On the per-byte path, so inline.
+  bool holdsBinary() const {
+    if (inputCount_ == 0) return false;
+    const bool opcodeFirst = mode_ == StationMode::P50XOnly && (input_[0] & 0x80) != 0;
+    return opcodeFirst || ((input_[0] == 'X' || input_[0] == 'x') && (input_[1] & 0x80) != 0);
+  }
   int prefixedOpcodeInText(int from) const;
   void restartAt(int start);
   void sendPrompt();
