@@ -3,10 +3,13 @@
 // light messages.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "diag/console.h"
+#include "layout/host_messages.h"
 #include "layout/list_file.h"
 #include "seams/host_sender.h"
 #include "seams/reply.h"
@@ -14,8 +17,12 @@
 
 namespace p50x {
 
-// Threads: loaded on the console thread during start-up; every handler runs on
-// the serial worker. The host receivers never enter it. No guard needed.
+// Threads: loaded on the console thread during start-up; every command runs on
+// the serial worker; appendCommandedMessages runs on whichever thread restores
+// the host links, while the serial worker goes on. mutex_ guards the entries
+// and the speed report tag. It is held only to look an entry up, change it and
+// format its messages; never while a reply is written or a message waits for
+// the host.
 class LocoTable {
  public:
   // The speed report tag is copied into every speed message; host applications
@@ -33,7 +40,7 @@ class LocoTable {
   // Replaces the entries with the records of `source`; sends nothing.
   void loadEntries(ListSource& source);
 
-  void setSpeedReportTag(int tag) { speedReportTag_ = tag; }
+  void setSpeedReportTag(int tag);
 
   // Parameter bytes arrive as signed 8-bit values widened to int. While the
   // station is halted a speed above 1 is refused with 0x41: direction, light
@@ -57,6 +64,12 @@ class LocoTable {
   // would tell it. The caller answers the command.
   void haltAll();
 
+  // Appends, in table order, the speed and the light message of every
+  // locomotive the serial side has commanded since start (XLok, XLokX, XHalt:
+  // the commands the host hears of), as they would be sent now. For a host
+  // that has come back and must learn the layout's state again.
+  void appendCommandedMessages(std::vector<HostMessage>& messages) const;
+
   // A reply of 5 bytes per locomotive and the end byte stays below the 256
   // bytes a serial write takes.
   static constexpr int kMaxReportedLocos = 50;
@@ -74,18 +87,53 @@ class LocoTable {
     std::uint32_t functions = 0;  // bit 0 = F1 ... bit 27 = F28
     int maxSpeedForward = 0;
     int maxSpeedReverse = 0;
+    bool commanded = false;  // the host has been told of it
   };
 
-  // On failure writes the not-found reply 0x02 itself.
-  Entry* findByAddress(ReplyChannel& reply, int low, int high);
+  // What the host hears of an entry: its speed message, then its light message.
+  struct Report {
+    HostMessage speed;
+    HostMessage light;
+  };
+
+  static constexpr std::uint8_t kDirectionBit = 0x20;
+  static constexpr std::uint8_t kLightBit = 0x10;
+  // On the station's scale 1 is no speed but the emergency stop.
+  static constexpr std::uint8_t kEmergencyStop = 1;
+
+  // Looks the address up under the lock; `work` changes the entry and writes
+  // the reply into the area, returning its length. The reply leaves after the
+  // lock is released; an address not in the table gets the single byte 0x02.
+  template <typename Work>
+  void answer(ReplyChannel& reply, int low, int high, Work&& work) {
+    std::size_t length = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      Entry* e = findByAddress(low, high);
+      length = e != nullptr ? work(*e, reply.area()) : notFound(reply.area());
+    }
+    reply.send(length);
+  }
+
+  // With mutex_ held.
+  Entry* findByAddress(int low, int high);
+  Report reportOf(const Entry& entry) const;
+
+  static std::size_t notFound(std::uint8_t* out);
+  void send(const Report& report);
+
+  // loco_speed.cpp: the speed scales.
   static void convertSpeed(Entry& entry);
   static std::uint8_t ownSteps(const Entry& entry);
+  static float hostSpeed(const Entry& entry);
+
+  // loco_functions.cpp: F1 to F28.
   static void takeFlags(Entry& entry, int flags);
   static void setFunctions(Entry& entry, int firstBit, int count, int bits);
-  void reportToHost(const Entry& entry);
 
   Console& console_;
   HostSender& host_;
+  mutable std::mutex mutex_;  // guards everything below
   int speedReportTag_;
   // Walk order: the entry of the file's last line first, so it wins.
   std::vector<Entry> entries_;

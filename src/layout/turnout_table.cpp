@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "common/text.h"
 #include "layout/host_messages.h"
@@ -54,7 +55,11 @@ int TurnoutTable::count() const {
 }
 
 TurnoutTable::Entry* TurnoutTable::findByAddress(std::uint8_t low, std::uint8_t high) {
-  for (Entry& e : entries_) {
+  return const_cast<Entry*>(std::as_const(*this).findByAddress(low, high));
+}
+
+const TurnoutTable::Entry* TurnoutTable::findByAddress(std::uint8_t low, std::uint8_t high) const {
+  for (const Entry& e : entries_) {
     if (e.addressLow == low && e.addressHigh == high) return &e;
   }
   return nullptr;
@@ -78,9 +83,8 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode m
   const int direction = (secondByte & 0x80) != 0 ? 1 : 0;
   const bool coilOn = (secondByte & kCoilBit) != 0;
 
-  char name[kNameSize];
-  int state = direction;
-  bool report = true;
+  HostMessage message;
+  bool report = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     Entry* e = findByAddress(low8(low), high);
@@ -89,27 +93,35 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode m
     // with the coil off. The repeat moves nothing; passing it on would only make
     // the serial side wait for the host once more.
     const bool coilRelease = mode == StationMode::P50XOnly && !coilOn && e->position == direction;
-    if (coilRelease) {
-      report = false;
-    } else {
+    if (!coilRelease) {
       e->position = direction;
-      copyField(name, sizeof name, e->name);
-      if (e->partner != 0) {
-        const Entry* partner = findByAddress(low8(e->partner), 0);
-        // Without its partner the combined state is unknown: say nothing rather
-        // than something wrong.
-        if (partner == nullptr) {
-          report = false;
-        } else {
-          state = partner->position + 2 * direction;
-        }
-      }
+      e->commanded = true;
+      int state = 0;
+      report = messageState(*e, state);
+      if (report) message = turnoutMessage(e->name, state);
     }
   }
   reply.send({0x00});
-  if (!report) return;
-  const HostMessage message = turnoutMessage(name, state);
-  host_.sendAndAwaitAnswer(message.text);
+  if (report) host_.sendAndAwaitAnswer(message.text);
+}
+
+bool TurnoutTable::messageState(const Entry& e, int& state) const {
+  state = e.position;
+  if (e.partner == 0) return true;
+  const Entry* partner = findByAddress(low8(e.partner), 0);
+  // Without its partner the combined state is unknown: say nothing rather
+  // than something wrong.
+  if (partner == nullptr) return false;
+  state = partner->position + 2 * e.position;
+  return true;
+}
+
+void TurnoutTable::appendCommandedMessages(std::vector<HostMessage>& messages) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Entry& e : entries_) {
+    int state = 0;
+    if (e.commanded && messageState(e, state)) messages.push_back(turnoutMessage(e.name, state));
+  }
 }
 
 // X 94 al ah -> 00 status | nothing; status bit 0: status flag, bit 2: position.
