@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "seams/reply_status.h"
 
 namespace p50x {
 
@@ -55,6 +56,9 @@ void FeedbackImage::loadEntries(ListSource& source) {
   contacts_.swap(loaded);
   highestModule_ = highest;
   image_.assign(2 * static_cast<std::size_t>(highest), 0);
+  // Control software reads this back (X88PGet 0, "xse") as the station's
+  // feedback setting and has always been given twice the highest module
+  // number, so that is the value it is set up for.
   moduleParameter_ = static_cast<int>(2 * highest);
   changed_ = false;
 }
@@ -71,7 +75,8 @@ const FeedbackImage::Contact* FeedbackImage::findByName(const char* name) const 
 }
 
 // Module m owns bytes 2(m-1) and 2(m-1)+1; contact 1 is bit 7 of the first,
-// contact 9 bit 7 of the second.
+// contact 9 bit 7 of the second: the order in which control software maps the
+// module bytes of XEvtSen onto its contacts.
 void FeedbackImage::changeContact(const char* name, bool occupied) {
   if (name == nullptr) return;
   std::lock_guard<std::mutex> lock(mutex_);
@@ -149,11 +154,14 @@ void FeedbackImage::xSensor(ReplyChannel& reply, int module) {
   reply.send({0x00, first, second});
 }
 
-// X 9C p -> 00 value | nothing (p != 0). The reply is logged once more as sent,
-// so the monitor's S line holds it twice, as the station has always logged it.
+// X 9C p -> 00 value | 02 (p != 0). The reply is logged once more as sent, so
+// the monitor's S line holds it twice, as the station has always logged it.
+// Control software asks for several parameters at start and waits for each,
+// so a parameter the station does not keep is answered too.
 void FeedbackImage::x88PGet(ReplyChannel& reply, int parameter) {
   if (parameter != 0) {
     console_.print("Parameter %d unbekannt.\n", parameter);
+    reply.send({ReplyStatus::kBadParameter});
     return;
   }
   const auto value = static_cast<std::uint8_t>(moduleParameter());
@@ -164,11 +172,12 @@ void FeedbackImage::x88PGet(ReplyChannel& reply, int parameter) {
   }
 }
 
-// X 9D p value -> 00 | nothing (p != 0). Only the reported value changes; the
+// X 9D p value -> 00 | 02 (p != 0). Only the reported value changes; the
 // image keeps its size.
 void FeedbackImage::x88PSet(ReplyChannel& reply, int parameter, int value) {
   if (parameter != 0) {
     console_.print("Parameter %d unbekannt.\n", parameter);
+    reply.send({ReplyStatus::kBadParameter});
     return;
   }
   {

@@ -48,7 +48,7 @@ class FeedbackImage {
   // real occupancy, which the host reports only on change, so it stays and the
   // client is told to fetch it.
   void xSensOff(ReplyChannel& reply, StationMode mode = StationMode::Mixed);
-  // P50X-only mode: one module's two bytes.
+  // One module's two bytes.
   void xSensor(ReplyChannel& reply, int module);
   void x88PGet(ReplyChannel& reply, int parameter);
   void x88PSet(ReplyChannel& reply, int parameter, int value);

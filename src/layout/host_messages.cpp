@@ -31,6 +31,8 @@ HostMessage startMessage() {
   return format("41;0\n");
 }
 
+// One digit after the point and at least three characters: host applications
+// split the field at the point, so "5.1" and "-0.0" keep that form.
 HostMessage speedMessage(const char* name, int tag, float speedValue) {
   return format("371;%s;%d;%3.1f\n", name, tag, static_cast<double>(speedValue));
 }
@@ -39,6 +41,8 @@ HostMessage lightMessage(const char* name, int light) {
   return format("381;%s;%d\n", name, light);
 }
 
+// The separator before the line end is part of the message: host applications
+// read the state as a field that a ";" closes.
 HostMessage turnoutMessage(const char* name, int state) {
   return format("305;%s;%d;\n", name, state);
 }

@@ -4,21 +4,11 @@
 #include <climits>
 
 #include "common/text.h"
-#include "layout/host_messages.h"
+#include "seams/reply_status.h"
 
 namespace p50x {
 
 namespace {
-// Step mode 0: raw steps 0..15 on the station's 0..127 scale; step 14 is full
-// speed and step 15 reads as 1, as the control software expects.
-constexpr std::uint8_t kStepTable[16] = {0,  2,  10, 19, 29,  38,  48,  57,
-                                         67, 76, 86, 95, 105, 114, 127, 1};
-constexpr double kSpeedScale = 3.19284802;
-constexpr std::uint8_t kDirectionBit = 0x20;
-constexpr std::uint8_t kLightBit = 0x10;
-constexpr std::uint8_t kFunctionBits = 0x0F;  // F1 to F4
-// On the station's scale 1 is no speed but the emergency stop.
-constexpr std::uint8_t kEmergencyStop = 1;
 // name;address low;address high;step mode;config value;top speed forward;top
 // speed reverse. The address bytes and the config value are bytes on the wire.
 constexpr FieldRule kLocoFields[] = {
@@ -42,18 +32,24 @@ LocoTable::LocoTable(Console& console, HostSender& host, int speedReportTag)
 LocoTable::~LocoTable() = default;
 
 void LocoTable::load(const char* path) {
-  entries_.clear();
   FileListSource source;
-  if (source.open(path, console_, "Lokliste")) loadEntries(source);
-  // The host takes this as "the station is up", so it goes out even without a
-  // list.
+  if (source.open(path, console_, "Lokliste")) {
+    loadEntries(source);
+  } else {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.clear();
+  }
+  // The host takes this as "the station is up" and waits for it before it
+  // sends events, so it goes out even without a list.
   const HostMessage start = startMessage();
   host_.sendAndAwaitAnswer(start.text);
 }
 
 void LocoTable::loadEntries(ListSource& source) {
-  entries_.clear();
-  readList(source, kLocoFields, console_, [this](const ListRecord& r) {
+  // Built aside and swapped in, so a thread asking for the commanded state
+  // sees either the old list or the new one.
+  std::vector<Entry> loaded;
+  readList(source, kLocoFields, console_, [this, &loaded](const ListRecord& r) {
     // The locomotive still answers XLok; only XLokX has no steps to convert.
     if (r.numbers[2] < 0 || r.numbers[2] >= kStepModes) {
       console_.print(
@@ -69,105 +65,107 @@ void LocoTable::loadEntries(ListSource& source) {
     e.cfgValue = r.numbers[3];
     e.maxSpeedForward = r.numbers[4];
     e.maxSpeedReverse = r.numbers[5];
-    entries_.push_back(e);
+    loaded.push_back(e);
   });
-  std::reverse(entries_.begin(), entries_.end());
+  std::reverse(loaded.begin(), loaded.end());
+  std::lock_guard<std::mutex> lock(mutex_);
+  entries_.swap(loaded);
 }
 
 int LocoTable::count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
   return static_cast<int>(entries_.size());
 }
 
-LocoTable::Entry* LocoTable::findByAddress(ReplyChannel& reply, int low, int high) {
+void LocoTable::setSpeedReportTag(int tag) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  speedReportTag_ = tag;
+}
+
+LocoTable::Entry* LocoTable::findByAddress(int low, int high) {
   for (Entry& e : entries_) {
     if (e.addressLow == low8(low) && e.addressHigh == low8(high)) return &e;
   }
-  reply.send({0x02});
   return nullptr;
 }
 
-void LocoTable::convertSpeed(Entry& e) {
-  const int raw = e.rawSpeed;
-  switch (e.stepMode) {
-    case 0:
-      // Outside the table there is no step to take: keep the old speed.
-      if (raw >= 0 && raw < 16) e.speed = kStepTable[raw];
-      break;
-    case 1:  // 27 steps onto 126; above 27 the low 8 bits (28 -> 130)
-      e.speed = low8(126 * raw / 27);
-      break;
-    case 2:  // 28 steps onto 126
-      e.speed = low8(126 * raw / 28);
-      break;
-    case 3:  // already on the station's scale
-      e.speed = low8(raw);
-      break;
-    default:
-      break;
-  }
+std::size_t LocoTable::notFound(std::uint8_t* out) {
+  out[0] = ReplyStatus::kBadParameter;
+  return 1;
 }
 
-// The host wants the speed in its own units: the top speed of the direction
-// scaled by the station speed, signed by the direction bit. Each step is
-// rounded to single precision, so the printed decimal matches what the host
-// has always been sent. An emergency stop leaves the locomotive standing, so
-// the host hears a standstill rather than the slowest crawl.
-void LocoTable::reportToHost(const Entry& e) {
-  const bool forward = (e.flags & kDirectionBit) != 0;
-  const int top = forward ? e.maxSpeedForward : e.maxSpeedReverse;
-  const float a = static_cast<float>(static_cast<double>(top) * kSpeedScale);
-  const int speed = e.speed == kEmergencyStop ? 0 : static_cast<std::int8_t>(e.speed);
-  float v = static_cast<float>(static_cast<double>(a) * speed / 126);
-  if (!forward) v = -v;  // a standstill in reverse stays -0.0
-  const HostMessage speedText = speedMessage(e.name, speedReportTag_, v);
-  host_.sendAndAwaitAnswer(speedText.text);
-  const HostMessage lightText = lightMessage(e.name, (e.flags & kLightBit) != 0 ? 1 : 0);
-  host_.sendAndAwaitAnswer(lightText.text);
+LocoTable::Report LocoTable::reportOf(const Entry& e) const {
+  return {speedMessage(e.name, speedReportTag_, hostSpeed(e)),
+          lightMessage(e.name, (e.flags & kLightBit) != 0 ? 1 : 0)};
 }
 
-// X 80 al ah speed flags -> 00 | 02; then speed and light message
-void LocoTable::xLok(ReplyChannel& reply, int low, int high, int speed, int flags) {
-  Entry* e = findByAddress(reply, low, high);
-  if (e == nullptr) return;
-  e->speed = low8(speed);
-  e->flags = low8(flags);
-  reply.send({0x00});
-  reportToHost(*e);
+// The light message only once the host has answered the speed message.
+void LocoTable::send(const Report& report) {
+  host_.sendAndAwaitAnswer(report.speed.text);
+  host_.sendAndAwaitAnswer(report.light.text);
 }
 
-// X 81 al ah raw flags -> 00 | 02; then speed and light message
-void LocoTable::xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int flags) {
-  Entry* e = findByAddress(reply, low, high);
-  if (e == nullptr) return;
-  e->rawSpeed = static_cast<std::int8_t>(rawSpeed);
-  e->flags = low8(flags);
-  reply.send({0x00});
-  convertSpeed(*e);
-  reportToHost(*e);
+// X 80 al ah speed flags -> 00 | 41 (halted) | 02; then speed and light message
+void LocoTable::xLok(ReplyChannel& reply, int low, int high, int speed, int flags, bool halted) {
+  bool found = false;
+  Report report;
+  answer(reply, low, high, [&](Entry& e, std::uint8_t* out) {
+    takeFlags(e, flags);
+    const bool refused = halted && low8(speed) > kEmergencyStop;
+    e.speed = refused ? 0 : low8(speed);
+    e.commanded = true;
+    report = reportOf(e);
+    found = true;
+    out[0] = refused ? ReplyStatus::kHalted : ReplyStatus::kOk;
+    return std::size_t{1};
+  });
+  if (found) send(report);
+}
+
+// X 81 al ah raw flags -> 00 | 41 (halted) | 02; then speed and light message
+void LocoTable::xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int flags,
+                      bool halted) {
+  bool found = false;
+  Report report;
+  answer(reply, low, high, [&](Entry& e, std::uint8_t* out) {
+    takeFlags(e, flags);
+    e.rawSpeed = static_cast<std::int8_t>(rawSpeed);
+    convertSpeed(e);
+    // Judged on the station's scale, so a raw speed that converts to the
+    // emergency stop still works while halted.
+    const bool refused = halted && e.speed > kEmergencyStop;
+    if (refused) {
+      e.speed = 0;
+      e.rawSpeed = 0;
+    }
+    e.commanded = true;
+    report = reportOf(e);
+    found = true;
+    out[0] = refused ? ReplyStatus::kHalted : ReplyStatus::kOk;
+    return std::size_t{1};
+  });
+  if (found) send(report);
 }
 
 // X 85 al ah -> 00 mode cfg FF FF | 02
 void LocoTable::xLokCfg(ReplyChannel& reply, int low, int high) {
-  const Entry* e = findByAddress(reply, low, high);
-  if (e == nullptr) return;
-  reply.send({0x00, low8(e->stepMode), low8(e->cfgValue), 0xFF, 0xFF});
+  answer(reply, low, high, [](Entry& e, std::uint8_t* out) {
+    out[0] = ReplyStatus::kOk;
+    out[1] = low8(e.stepMode);
+    out[2] = low8(e.cfgValue);
+    out[3] = 0xFF;
+    out[4] = 0xFF;
+    return std::size_t{5};
+  });
 }
 
-// X 88 al ah fn -> FF | 02. F1 to F4 are also bits of the XLok flags: the
-// latest of the two commands is their state.
-void LocoTable::xFunc(ReplyChannel& reply, int low, int high, int functions) {
-  Entry* e = findByAddress(reply, low, high);
-  if (e == nullptr) return;
-  e->functions = low8(functions);
-  e->flags =
-      static_cast<std::uint8_t>((e->flags & ~kFunctionBits) | (low8(functions) & kFunctionBits));
-  reply.send({0xFF});
-}
-
-// X C9 -> per locomotive: speed, functions, address low, dir<<7|light<<6, raw;
-// then 80 (P50X-only mode: 80 alone). The report reads the entries and never
-// changes them: XLokX has already converted its raw speed, and converting again
-// here would overwrite the speed of a later XLok.
+// X C9 -> per locomotive: speed, F8..F1, address low, dir<<7|light<<6, raw;
+// then 80 (P50X-only mode: 80 alone). The record form and the end byte 80 are
+// what mixed-mode control software parses; every locomotive is reported on
+// every call because such software polls and takes the report as the state.
+// The report reads the entries and never changes them: XLokX has already
+// converted its raw speed, and converting again here would overwrite the speed
+// of a later XLok.
 void LocoTable::xEvtLok(ReplyChannel& reply, StationMode mode) {
   if (mode == StationMode::P50XOnly) {
     reply.send({0x80});
@@ -175,17 +173,47 @@ void LocoTable::xEvtLok(ReplyChannel& reply, StationMode mode) {
   }
   std::uint8_t* out = reply.area();
   std::size_t n = 0;
-  const std::size_t reported = std::min<std::size_t>(entries_.size(), kMaxReportedLocos);
-  for (std::size_t i = 0; i < reported; ++i) {
-    const Entry& e = entries_[i];
-    out[n++] = e.speed;
-    out[n++] = e.flags & 0x0F;
-    out[n++] = e.addressLow;
-    out[n++] = static_cast<std::uint8_t>((e.flags & 0x30) << 2);
-    out[n++] = static_cast<std::uint8_t>(e.rawSpeed);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::size_t reported = std::min<std::size_t>(entries_.size(), kMaxReportedLocos);
+    for (std::size_t i = 0; i < reported; ++i) {
+      const Entry& e = entries_[i];
+      out[n++] = e.speed;
+      out[n++] = static_cast<std::uint8_t>(e.functions);
+      out[n++] = e.addressLow;
+      out[n++] = static_cast<std::uint8_t>((e.flags & (kDirectionBit | kLightBit)) << 2);
+      out[n++] = static_cast<std::uint8_t>(e.rawSpeed);
+    }
   }
   out[n++] = 0x80;
   reply.send(n);
+}
+
+// In table order, so the host hears the stops in the order XEvtLok lists the
+// locomotives. A locomotive already standing hears nothing: nothing changed.
+void LocoTable::haltAll() {
+  std::vector<Report> stopped;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Entry& e : entries_) {
+      if (e.speed == 0) continue;
+      e.speed = 0;
+      e.rawSpeed = 0;
+      e.commanded = true;
+      stopped.push_back(reportOf(e));
+    }
+  }
+  for (const Report& report : stopped) send(report);
+}
+
+void LocoTable::appendCommandedMessages(std::vector<HostMessage>& messages) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Entry& e : entries_) {
+    if (!e.commanded) continue;
+    const Report report = reportOf(e);
+    messages.push_back(report.speed);
+    messages.push_back(report.light);
+  }
 }
 
 }  // namespace p50x

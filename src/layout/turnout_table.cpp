@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "common/text.h"
 #include "layout/host_messages.h"
@@ -62,7 +63,11 @@ int TurnoutTable::count() const {
 }
 
 TurnoutTable::Entry* TurnoutTable::findByAddress(std::uint8_t low, std::uint8_t high) {
-  for (Entry& e : entries_) {
+  return const_cast<Entry*>(std::as_const(*this).findByAddress(low, high));
+}
+
+const TurnoutTable::Entry* TurnoutTable::findByAddress(std::uint8_t low, std::uint8_t high) const {
+  for (const Entry& e : entries_) {
     if (e.addressLow == low && e.addressHigh == high) return &e;
   }
   return nullptr;
@@ -77,16 +82,17 @@ TurnoutTable::Entry* TurnoutTable::findByName(const char* name) {
 
 // X 90 al second -> 00 | nothing; second: bits 0-2 high address, bit 6 coil
 // on, bit 7 direction. Then "305;name;state;" where a partner makes the state
-// partner position + 2 * direction.
+// partner position + 2 * direction. A turnout and its partner are one object
+// to the host (a three-way turnout, say) with four states; host applications
+// decode the number in this order, so it is not tidied up.
 void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode mode) {
   const std::uint8_t secondByte = low8(second);
   const std::uint8_t high = secondByte & 0x07;
   const int direction = (secondByte & 0x80) != 0 ? 1 : 0;
   const bool coilOn = (secondByte & kCoilBit) != 0;
 
-  char name[kNameSize];
-  int state = direction;
-  bool report = true;
+  HostMessage message;
+  bool report = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     Entry* e = findByAddress(low8(low), high);
@@ -95,30 +101,41 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode m
     // with the coil off. The repeat moves nothing; passing it on would only make
     // the serial side wait for the host once more.
     const bool coilRelease = mode == StationMode::P50XOnly && !coilOn && e->position == direction;
-    if (coilRelease) {
-      report = false;
-    } else {
+    if (!coilRelease) {
       e->position = direction;
-      copyField(name, sizeof name, e->name);
-      if (e->partner != 0) {
-        const Entry* partner = findByAddress(low8(e->partner), 0);
-        // Without its partner the combined state is unknown: say nothing rather
-        // than something wrong.
-        if (partner == nullptr) {
-          report = false;
-        } else {
-          state = partner->position + 2 * direction;
-        }
-      }
+      e->commanded = true;
+      int state = 0;
+      report = messageState(*e, state);
+      if (report) message = turnoutMessage(e->name, state);
     }
   }
   reply.send({0x00});
-  if (!report) return;
-  const HostMessage message = turnoutMessage(name, state);
-  host_.sendAndAwaitAnswer(message.text);
+  if (report) host_.sendAndAwaitAnswer(message.text);
 }
 
-// X 94 al ah -> 00 status | nothing; status bit 0: status flag, bit 2: position
+bool TurnoutTable::messageState(const Entry& e, int& state) const {
+  state = e.position;
+  if (e.partner == 0) return true;
+  const Entry* partner = findByAddress(low8(e.partner), 0);
+  // Without its partner the combined state is unknown: say nothing rather
+  // than something wrong.
+  if (partner == nullptr) return false;
+  state = partner->position + 2 * e.position;
+  return true;
+}
+
+void TurnoutTable::appendCommandedMessages(std::vector<HostMessage>& messages) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Entry& e : entries_) {
+    int state = 0;
+    if (e.commanded && messageState(e, state)) messages.push_back(turnoutMessage(e.name, state));
+  }
+}
+
+// X 94 al ah -> 00 status | nothing; status bit 0: status flag, bit 2: position.
+// The whole second byte is the high address here, unlike XTrnt. The difference
+// stays: control software that works with the bridge was set up against these
+// answers, and a query with flag bits in it gets none, as it always did.
 void TurnoutTable::xTrntSts(ReplyChannel& reply, int low, int high) {
   std::uint8_t status = 0;
   {
@@ -129,6 +146,23 @@ void TurnoutTable::xTrntSts(ReplyChannel& reply, int low, int high) {
     if (e->position != 0) status |= 0x04;
   }
   reply.send({0x00, status});
+}
+
+// X 95 g -> 00 bits 00; bit i is the position bit of XTrntSts for the turnout
+// at address 8(g-1)+1+i, 0 when the table has none there.
+void TurnoutTable::xTrntGrp(ReplyChannel& reply, int group) {
+  const int first = 8 * (static_cast<int>(low8(group)) - 1) + 1;
+  std::uint8_t bits = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int i = 0; i < 8; ++i) {
+      const int address = first + i;
+      if (address < 0) continue;
+      const Entry* e = findByAddress(low8(address), low8(address >> 8));
+      if (e != nullptr && e->position != 0) bits = static_cast<std::uint8_t>(bits | (1u << i));
+    }
+  }
+  reply.send({0x00, bits, 0x00});
 }
 
 // X CA -> 00: turnout events are never reported.

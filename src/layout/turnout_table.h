@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diag/console.h"
+#include "layout/host_messages.h"
 #include "layout/list_file.h"
 #include "seams/host_sender.h"
 #include "seams/reply.h"
@@ -15,9 +16,11 @@
 namespace p50x {
 
 // Threads: loaded on the console thread during start-up; the commands run on
-// the serial worker, host event 100 on either host receiver. Lookups never
-// leave shared state behind; a small mutex guards each read or change of an
-// entry and is never held while a message waits for the host.
+// the serial worker, host event 100 on either host receiver, and
+// appendCommandedMessages on whichever thread restores the host links. Lookups
+// never leave shared state behind; a small mutex guards each read or change of
+// an entry and is never held while a reply is written or a message waits for
+// the host.
 class TurnoutTable {
  public:
   TurnoutTable(Console& console, HostSender& host);
@@ -36,24 +39,38 @@ class TurnoutTable {
   // change, no message.
   void xTrnt(ReplyChannel& reply, int low, int second, StationMode mode = StationMode::Mixed);
   void xTrntSts(ReplyChannel& reply, int low, int high);
+  // One byte for the eight turnouts of group g (addresses 8(g-1)+1 to 8g).
+  void xTrntGrp(ReplyChannel& reply, int group);
   void xEvtTrn(ReplyChannel& reply);
 
   // Host event 100: looks the name up; the number changes nothing.
   void hostTurnout(const char* name, int number);
+
+  // Appends, in table order, the turnout message of every turnout the serial
+  // side has switched since start, with its state as it would be sent now. A
+  // turnout whose partner is missing is left out, as its commands are. For a
+  // host that has come back and must learn the layout's state again.
+  void appendCommandedMessages(std::vector<HostMessage>& messages) const;
 
  private:
   struct Entry {
     char name[kNameSize] = {};
     std::uint8_t addressLow = 0;
     std::uint8_t addressHigh = 0;
+    // 1 until commanded: control software reads the positions at start-up and
+    // the first combined state of a partner turnout depends on it.
     int position = 1;
     int statusFlag = 0;
-    int partner = 0;  // 0: none; else low 8 bits = partner's low address, high 0
+    int partner = 0;         // 0: none; else low 8 bits = partner's low address, high 0
+    bool commanded = false;  // switched by XTrnt since start
   };
 
   // Both walk under mutex_ and return a result that stays with the caller.
   Entry* findByAddress(std::uint8_t low, std::uint8_t high);
+  const Entry* findByAddress(std::uint8_t low, std::uint8_t high) const;
   Entry* findByName(const char* name);
+  // The state the turnout message carries; false when the partner is missing.
+  bool messageState(const Entry& entry, int& state) const;
 
   Console& console_;
   HostSender& host_;

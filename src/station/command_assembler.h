@@ -10,7 +10,9 @@
 #include "diag/console.h"
 #include "seams/reply.h"
 #include "seams/station_mode.h"
+#include "station/command_table.h"
 #include "station/p50xb_dispatch.h"
+#include "station/text_commands.h"
 
 namespace p50x {
 
@@ -24,8 +26,9 @@ class CommandAssembler {
   using TimePoint = std::chrono::steady_clock::time_point;
   using Clock = std::function<TimePoint()>;
 
-  // In P50X-only mode a binary command whose bytes stop for longer than this
-  // has lost a byte; the next byte starts a new command.
+  // A binary command whose bytes stop for longer than this has lost a byte
+  // (or its sender died); the next byte starts a new command. Text lines have
+  // no such limit: people type them.
   static constexpr std::chrono::milliseconds kBinaryPause{200};
 
   CommandAssembler(ReplySink& sink, Console& console);
@@ -33,8 +36,8 @@ class CommandAssembler {
   // Wires the handlers; called before the first delivery.
   void setTargets(const StationTargets& targets) { targets_ = targets; }
 
-  // Replaces the steady clock that times P50X-only binary input; called
-  // before the first delivery.
+  // Replaces the steady clock that times binary input; called before the
+  // first delivery.
   void setClock(Clock clock) { clock_ = std::move(clock); }
 
   // One delivery of n >= 1 received bytes.
@@ -64,30 +67,39 @@ class CommandAssembler {
   // Mixed mode takes a delivery whole, as the station always has.
   void feedMixed(int n, const std::uint8_t* bytes);
   Family classify(int deliverySize) const;
-  void handleP50();
-  void handleP50Xa();
-  void frameP50Xb();
 
   // P50X-only mode takes every byte on its own, so each command of a larger
   // delivery is answered.
   void feedP50XOnly(std::uint8_t byte);
-  void frameBinary(int prefixLength);
-  void handleP50XOnlyText();
 
-  bool holdsBinary() const;
+  // Shared by both modes: the held bytes are a text line up to its CR, or a
+  // binary command whose opcode is at `opcodeAt` (after its prefix, if any).
+  void handleTextLine();
+  void sendTextReply(TextReply reply);
+  void frameBinary(int opcodeAt);
+  const CommandDescriptor* findRow(std::uint8_t opcode) const;
+  void unknownOpcode(int opcodeAt);
+  TimePoint dropIfStalled();
+  TimePoint now() const;
+
+  // Held input is a binary command: its first byte an opcode (P50X-only
+  // mode), or "X"/"x" and an opcode. On the per-byte path, so inline.
+  bool holdsBinary() const {
+    if (inputCount_ == 0) return false;
+    const bool opcodeFirst = mode_ == StationMode::P50XOnly && (input_[0] & 0x80) != 0;
+    return opcodeFirst || ((input_[0] == 'X' || input_[0] == 'x') && (input_[1] & 0x80) != 0);
+  }
   int prefixedOpcodeInText(int from) const;
   void restartAt(int start);
   void sendPrompt();
   void discardOverlong();
   void clear() { inputCount_ = 0; }
   bool lastIsCr() const;
-  bool startsWith(const char* prefix, int length) const;
-  bool sendCommonP50XaReply(const std::uint8_t* line, int length);
 
   Console& console_;
   ReplyChannel reply_;
   StationTargets targets_;
-  Clock clock_ = &std::chrono::steady_clock::now;
+  Clock clock_;  // empty: the steady clock, called directly on the byte path
   StationMode mode_ = StationMode::Mixed;
   TimePoint lastBinaryByte_{};  // arrival of the newest byte of held binary input
   std::uint8_t input_[kInputSize] = {};

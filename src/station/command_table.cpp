@@ -4,34 +4,68 @@
 
 namespace p50x {
 
+namespace {
+using H = CommandHandler;
+}  // namespace
+
 // clang-format off
 const CommandDescriptor kP50XbCommands[34] = {
-    {0x80, 5, "XLok"},       {0x81, 5, "XLokX"},      {0x84, 3, "XLokSts"},
-    {0x85, 3, "XLokCfg"},    {0x86, 5, "XLokCfgSet"}, {0x87, 7, "Xm3Sid"},
-    {0x88, 4, "XFunc"},      {0x89, 4, "XFuncX"},     {0x8A, 5, "XFunc34"},
-    {0x8C, 3, "XFuncSts"},   {0x8D, 3, "XFuncXSts"},  {0x8E, 3, "XFunc34Sts"},
-    {0x90, 3, "XTrnt"},      {0x91, 3, "XTrntX"},     {0x94, 3, "XTrntSts"},
-    {0x95, 2, "XTrntGrp"},   {0x98, 2, "XSensor"},    {0x99, 1, "XSensOff"},
-    {0x9C, 2, "X88PGet"},    {0x9D, 3, "X88PSet"},    {0xA0, 1, "XVer"},
-    {0xA2, 1, "XStatus"},    {0xA4, 3, "XSoGet"},     {0xA5, 1, "XHalt"},
-    {0xA6, 1, "XPwrOff"},    {0xA7, 1, "XPwrOn"},     {0xC4, 1, "XNop"},
-    {0xC6, 2, "XP50Len1"},   {0xC7, 3, "XP50Len2"},   {0xC8, 1, "XEvent"},
-    {0xC9, 1, "XEvtLok"},    {0xCA, 1, "XEvtTrn"},    {0xCB, 1, "XEvtSen"},
-    {0, 0, ""},
+    // opcode, lastIndex, name, handler      wire: X opcode parameters
+    {0x80, 5, "XLok",       H::XLok},         // al ah speed flags
+    {0x81, 5, "XLokX",      H::XLokX},        // al ah raw flags
+    {0x84, 3, "XLokSts",    H::XLokSts},      // al ah
+    {0x85, 3, "XLokCfg",    H::XLokCfg},      // al ah
+    {0x86, 5, "XLokCfgSet", H::NotSupported}, // al ah, 2 bytes
+    {0x87, 7, "Xm3Sid",     H::NotSupported}, // al ah, 4 bytes
+    {0x88, 4, "XFunc",      H::XFunc},        // al ah f1..f8
+    {0x89, 4, "XFuncX",     H::XFuncX},       // al ah f9..f16
+    {0x8A, 5, "XFunc34",    H::XFunc34},      // al ah f17..f24 f25..f28
+    {0x8C, 3, "XFuncSts",   H::XFuncSts},     // al ah
+    {0x8D, 3, "XFuncXSts",  H::XFuncXSts},    // al ah
+    {0x8E, 3, "XFunc34Sts", H::XFunc34Sts},   // al ah
+    {0x90, 3, "XTrnt",      H::XTrnt},        // al ah|coil|dir
+    {0x91, 3, "XTrntX",     H::NotSupported}, // 2 bytes
+    {0x94, 3, "XTrntSts",   H::XTrntSts},     // al ah
+    {0x95, 2, "XTrntGrp",   H::XTrntGrp},     // group
+    {0x98, 2, "XSensor",    H::XSensor},      // module
+    {0x99, 1, "XSensOff",   H::XSensOff},
+    {0x9C, 2, "X88PGet",    H::X88PGet},      // parameter
+    {0x9D, 3, "X88PSet",    H::X88PSet},      // parameter value
+    {0xA0, 1, "XVer",       H::XVer},
+    {0xA2, 1, "XStatus",    H::XStatus},
+    {0xA4, 3, "XSoGet",     H::XSoGet},       // option lo hi
+    {0xA5, 1, "XHalt",      H::XHalt},
+    {0xA6, 1, "XPwrOff",    H::XPwrOff},
+    {0xA7, 1, "XPwrOn",     H::XPwrOn},
+    {0xC4, 1, "XNop",       H::XNop},
+    {0xC6, 2, "XP50Len1",   H::EmbeddedP50},  // P50 byte
+    {0xC7, 3, "XP50Len2",   H::EmbeddedP50},  // P50 byte, P50 byte
+    {0xC8, 1, "XEvent",     H::XEvent},
+    {0xC9, 1, "XEvtLok",    H::XEvtLok},
+    {0xCA, 1, "XEvtTrn",    H::XEvtTrn},
+    {0xCB, 1, "XEvtSen",    H::XEvtSen},
+    {0,    0, "",           H::None},
+};
+
+// Lengths as measured on the wire from the opcode on, which is what lastIndex
+// counts.
+const CommandDescriptor kProgrammingTrackCommands[14] = {
+    {0xEC, 3, "programming track", H::ProgrammingTrack},
+    {0xED, 4, "programming track", H::ProgrammingTrack},
+    {0xEE, 3, "programming track", H::ProgrammingTrack},
+    {0xEF, 4, "programming track", H::ProgrammingTrack},
+    {0xF0, 3, "programming track", H::ProgrammingTrack},
+    {0xF1, 4, "programming track", H::ProgrammingTrack},
+    {0xF2, 3, "programming track", H::ProgrammingTrack},
+    {0xF3, 5, "programming track", H::ProgrammingTrack},
+    {0xDA, 5, "programming track", H::ProgrammingTrack},
+    {0xDE, 6, "programming track", H::ProgrammingTrack},
+    {0xE1, 1, "programming track", H::ProgrammingTrack},
+    {0xE2, 1, "programming track", H::ProgrammingTrack},
+    {0xCE, 1, "programming track", H::ProgrammingTrack},
+    {0,    0, "",                  H::None},
 };
 // clang-format on
-
-// Lengths as measured on the wire, opcode included; with the "X" counted as
-// index 0 that length is the last index.
-const CommandDescriptor kProgrammingTrackCommands[14] = {
-    {0xEC, 3, "programming track"}, {0xED, 4, "programming track"},
-    {0xEE, 3, "programming track"}, {0xEF, 4, "programming track"},
-    {0xF0, 3, "programming track"}, {0xF1, 4, "programming track"},
-    {0xF2, 3, "programming track"}, {0xF3, 5, "programming track"},
-    {0xDA, 5, "programming track"}, {0xDE, 6, "programming track"},
-    {0xE1, 1, "programming track"}, {0xE2, 1, "programming track"},
-    {0xCE, 1, "programming track"}, {0, 0, ""},
-};
 
 namespace {
 // Built once from a table, so the table stays the single source and the

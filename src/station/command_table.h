@@ -1,15 +1,56 @@
 // The P50Xb command table: the single source of every binary opcode the
-// station knows, with its length and name.
+// station knows, with its length, its name and the handler that carries it out.
 #pragma once
 
 #include <cstdint>
 
 namespace p50x {
 
+// What carries a command out; the dispatch switches on this, never on opcodes.
+// Rows that share a way of being answered share a handler.
+enum class CommandHandler : std::uint8_t {
+  None,  // the terminating row
+  XLok,
+  XLokX,
+  XLokSts,
+  XLokCfg,
+  XFunc,
+  XFuncX,
+  XFunc34,
+  XFuncSts,
+  XFuncXSts,
+  XFunc34Sts,
+  XTrnt,
+  XTrntSts,
+  XTrntGrp,
+  XSensor,
+  XSensOff,
+  X88PGet,
+  X88PSet,
+  XVer,
+  XStatus,
+  XSoGet,
+  XHalt,
+  XPwrOff,
+  XPwrOn,
+  XNop,
+  XEvent,
+  XEvtLok,
+  XEvtTrn,
+  XEvtSen,
+  NotSupported,      // XLokCfgSet, Xm3Sid, XTrntX: the layout lists are the configuration
+  EmbeddedP50,       // XP50Len1, XP50Len2: an old one- or two-byte command inside
+  ProgrammingTrack,  // the station has no programming track
+};
+
 struct CommandDescriptor {
-  int opcode;     // the second byte of the command; 0 ends the table
-  int lastIndex;  // index of the last byte, counting the "X"/"x" as index 0
-  const char* name;
+  int opcode;  // the command's opcode byte; 0 ends the table
+  // Index of the command's last byte, counting an "X"/"x" prefix as index 0.
+  // That is the command's length from the opcode on, so with or without the
+  // prefix a command is complete once lastIndex bytes from its opcode are held.
+  int lastIndex;
+  const char* name;  // for console notices and diagnostics
+  CommandHandler handler;
 };
 
 // The 33 rows in their fixed order, then the terminating row (opcode 0).
@@ -19,10 +60,9 @@ extern const CommandDescriptor kP50XbCommands[34];
 // sits on the per-byte path.
 const CommandDescriptor* findCommand(std::uint8_t opcode);
 
-// Programming-track commands that control software sends in P50X-only mode.
-// The station has no programming track: it only needs their lengths to consume
-// them whole before it answers "not supported". Same row form as above, ended
-// by opcode 0; they are no P50Xb table rows and never reach the dispatch.
+// Programming-track commands that control software sends. The station has no
+// programming track: it only needs their lengths to consume them whole before
+// it answers "not supported". Same row form as above, ended by opcode 0.
 extern const CommandDescriptor kProgrammingTrackCommands[14];
 
 // The programming-track row for an opcode, or nullptr.

@@ -3,6 +3,7 @@
 #include "layout/feedback_image.h"
 #include "layout/loco_table.h"
 #include "layout/turnout_table.h"
+#include "seams/reply_status.h"
 #include "station/station_state.h"
 
 namespace p50x {
@@ -12,93 +13,125 @@ namespace {
 int s(std::uint8_t byte) {
   return static_cast<std::int8_t>(byte);
 }
-
-constexpr std::uint8_t kNotSupported = 0x01;
-
-// P50X-only mode: a client there counts on one answer per command and stalls
-// on every one it does not get, so the rows without a handler answer as well.
-void answerWithoutHandler(const std::uint8_t* in, ReplyChannel& reply, const StationTargets& t) {
-  switch (in[0]) {
-    case 0x89:  // XFuncX   89 al ah fn            -> 00 (functions go nowhere, as with XFunc)
-    case 0x8A:  // XFunc34  8A al ah fn fn         -> 00
-    case 0xC4:  // XNop     C4                     -> 00
-      reply.send({0x00});
-      break;
-    case 0x98:  // XSensor  98 module              -> 00 byte1 byte2
-      if (t.feedback) {
-        t.feedback->xSensor(reply, in[1]);
-      } else {
-        reply.send({0x00, 0x00, 0x00});
-      }
-      break;
-    default:  // anything else: not supported, never a pretended success
-      reply.send({kNotSupported});
-      break;
-  }
-}
 }  // namespace
 
-void dispatchP50Xb(const std::uint8_t* in, ReplyChannel& reply, const StationTargets& t,
-                   StationMode mode) {
-  switch (in[0]) {
-    case 0x80:  // XLok     80 al ah speed flags   -> 00 | 02
-      if (t.locos) t.locos->xLok(reply, s(in[1]), s(in[2]), s(in[3]), s(in[4]));
+// Every row is answered in both modes except XP50Len1/2, which a station never
+// answers: a client that gets an answer it did not wait for reads it as the
+// reply to its next command, and from then on every reply is one off. The
+// modes differ only where a P50X-only client can rely on being the station's
+// only controller (XEvent, XEvtLok, XSensOff, XTrnt).
+void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyChannel& reply,
+                   Console& console, const StationTargets& t, StationMode mode) {
+  const bool p50xOnly = mode == StationMode::P50XOnly;
+  const bool halted = t.station != nullptr && t.station->halted();
+  switch (row.handler) {
+    case CommandHandler::XLok:  // 80 al ah speed flags -> 00 | 41 | 02
+      if (t.locos) t.locos->xLok(reply, s(in[1]), s(in[2]), s(in[3]), s(in[4]), halted);
       break;
-    case 0x81:  // XLokX    81 al ah raw flags     -> 00 | 02
-      if (t.locos) t.locos->xLokX(reply, s(in[1]), s(in[2]), s(in[3]), s(in[4]));
+    case CommandHandler::XLokX:  // 81 al ah raw flags -> 00 | 41 | 02
+      if (t.locos) t.locos->xLokX(reply, s(in[1]), s(in[2]), s(in[3]), s(in[4]), halted);
       break;
-    case 0x85:  // XLokCfg  85 al ah               -> 00 mode cfg FF FF | 02
+    case CommandHandler::XLokSts:  // 84 al ah -> 00 speed dir|light|F4..F1 steps | 02
+      if (t.locos) t.locos->xLokSts(reply, s(in[1]), s(in[2]));
+      break;
+    case CommandHandler::XLokCfg:  // 85 al ah -> 00 mode cfg FF FF | 02
       if (t.locos) t.locos->xLokCfg(reply, s(in[1]), s(in[2]));
       break;
-    case 0x88:  // XFunc    88 al ah fn            -> FF | 02
+    case CommandHandler::XFunc:  // 88 al ah f8..f1 -> 00 | 02
       if (t.locos) t.locos->xFunc(reply, s(in[1]), s(in[2]), s(in[3]));
       break;
-    case 0x90:  // XTrnt    90 al ah|dir           -> 00 | nothing
+    case CommandHandler::XFuncX:  // 89 al ah f16..f9 -> 00 | 02
+      if (t.locos) t.locos->xFuncX(reply, s(in[1]), s(in[2]), s(in[3]));
+      break;
+    case CommandHandler::XFunc34:  // 8A al ah f24..f17 f28..f25 -> 00 | 02
+      if (t.locos) t.locos->xFunc34(reply, s(in[1]), s(in[2]), s(in[3]), s(in[4]));
+      break;
+    case CommandHandler::XFuncSts:  // 8C al ah -> 00 f8..f1 | 02
+      if (t.locos) t.locos->xFuncSts(reply, s(in[1]), s(in[2]));
+      break;
+    case CommandHandler::XFuncXSts:  // 8D al ah -> 00 f16..f9 | 02
+      if (t.locos) t.locos->xFuncXSts(reply, s(in[1]), s(in[2]));
+      break;
+    case CommandHandler::XFunc34Sts:  // 8E al ah -> 00 f24..f17 f28..f25 | 02
+      if (t.locos) t.locos->xFunc34Sts(reply, s(in[1]), s(in[2]));
+      break;
+    case CommandHandler::XTrnt:  // 90 al ah|dir -> 00 | nothing
       if (t.turnouts) t.turnouts->xTrnt(reply, s(in[1]), s(in[2]), mode);
       break;
-    case 0x94:  // XTrntSts 94 al ah               -> 00 status | nothing
+    case CommandHandler::XTrntSts:  // 94 al ah -> 00 status | nothing
       if (t.turnouts) t.turnouts->xTrntSts(reply, s(in[1]), s(in[2]));
       break;
-    case 0x99:  // XSensOff 99                     -> 00
+    case CommandHandler::XTrntGrp:  // 95 g -> 00 positions 00
+      if (t.turnouts) t.turnouts->xTrntGrp(reply, in[1]);
+      break;
+    case CommandHandler::XSensor:  // 98 module -> 00 byte1 byte2
+      if (t.feedback) t.feedback->xSensor(reply, in[1]);
+      break;
+    case CommandHandler::XSensOff:  // 99 -> 00
       if (t.feedback) t.feedback->xSensOff(reply, mode);
       break;
-    case 0x9C:  // X88PGet  9C p                   -> 00 value | nothing
+    case CommandHandler::X88PGet:  // 9C p -> 00 value | 02
       if (t.feedback) t.feedback->x88PGet(reply, in[1]);
       break;
-    case 0x9D:  // X88PSet  9D p value             -> 00 | nothing
+    case CommandHandler::X88PSet:  // 9D p value -> 00 | 02
       if (t.feedback) t.feedback->x88PSet(reply, in[1], in[2]);
       break;
-    case 0xA0:  // XVer     A0                     -> 10 version bytes
+    case CommandHandler::XVer:  // A0 -> 10 version bytes
       if (t.station) t.station->xVer(reply);
       break;
-    case 0xA2:  // XStatus  A2                     -> status
+    case CommandHandler::XStatus:  // A2 -> status
       if (t.station) t.station->xStatus(reply);
       break;
-    case 0xA6:  // XPwrOff  A6                     -> 00
+    case CommandHandler::XSoGet:  // A4 lo hi -> 02
+      if (t.station) t.station->xSoGet(reply);
+      break;
+    case CommandHandler::XHalt:  // A5 -> 00; then speed and light of every moving loco
+      if (!t.station) break;
+      t.station->xHalt(reply);
+      if (t.locos) t.locos->haltAll();
+      break;
+    case CommandHandler::XPwrOff:  // A6 -> 00
       if (t.station) t.station->xPwrOff(reply);
       break;
-    case 0xA7:  // XPwrOn   A7                     -> 00
+    case CommandHandler::XPwrOn:  // A7 -> 00
       if (t.station) t.station->xPwrOn(reply);
       break;
-    case 0xC8:  // XEvent   C8                     -> 00 | 04 (P50X-only: feedback changed)
+    case CommandHandler::XNop:  // C4 -> 00
+      reply.send({ReplyStatus::kOk});
+      break;
+    case CommandHandler::XEvent:  // C8 -> 00 | 04 (P50X-only: feedback changed)
       if (t.station) {
-        const bool changed = mode == StationMode::P50XOnly && t.feedback != nullptr &&
-                             t.feedback->changedSinceReport();
+        const bool changed = p50xOnly && t.feedback != nullptr && t.feedback->changedSinceReport();
         t.station->xEvent(reply, changed);
       }
       break;
-    case 0xC9:  // XEvtLok  C9                     -> records, 80 | 80 (P50X-only)
+    case CommandHandler::XEvtLok:  // C9 -> records, 80 | 80 (P50X-only)
       if (t.locos) t.locos->xEvtLok(reply, mode);
       break;
-    case 0xCA:  // XEvtTrn  CA                     -> 00
+    case CommandHandler::XEvtTrn:  // CA -> 00
       if (t.turnouts) t.turnouts->xEvtTrn(reply);
       break;
-    case 0xCB:  // XEvtSen  CB                     -> records, 00
+    case CommandHandler::XEvtSen:  // CB -> records, 00
       if (t.feedback) t.feedback->xEvtSen(reply);
       break;
-    default:  // in the table but without a handler
-      // Mixed mode consumes it without a reply, as the station always has.
-      if (mode == StationMode::P50XOnly) answerWithoutHandler(in, reply, t);
+    case CommandHandler::NotSupported:  // -> 01, never a pretended success
+      console.print("P50Xb-Befehl %s nicht unterstuetzt.\n", row.name);
+      reply.send({ReplyStatus::kNotSupported});
+      break;
+    case CommandHandler::EmbeddedP50:  // C6 b -> nothing; C7 b b -> nothing
+      if (row.lastIndex == 2) {
+        console.print("%s: P50-Befehl %02x ignoriert.\n", row.name, static_cast<unsigned>(in[1]));
+      } else {
+        console.print("%s: P50-Befehl %02x %02x ignoriert.\n", row.name,
+                      static_cast<unsigned>(in[1]), static_cast<unsigned>(in[2]));
+      }
+      break;
+    case CommandHandler::ProgrammingTrack:  // -> 01
+      console.print("Programmiergleis-Befehl %02x nicht unterstuetzt.\n",
+                    static_cast<unsigned>(in[0]));
+      reply.send({ReplyStatus::kNotSupported});
+      break;
+    case CommandHandler::None:
       break;
   }
 }

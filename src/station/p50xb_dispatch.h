@@ -1,10 +1,12 @@
-// Routes a complete P50Xb command to its handler.
+// Routes a complete P50Xb command to the handler its table row names.
 #pragma once
 
 #include <cstdint>
 
+#include "diag/console.h"
 #include "seams/reply.h"
 #include "seams/station_mode.h"
+#include "station/command_table.h"
 
 namespace p50x {
 
@@ -14,7 +16,7 @@ class TurnoutTable;
 class FeedbackImage;
 
 // The instances that carry out P50Xb commands. A target that is absent makes
-// its opcodes be consumed without a reply, like the table rows without handler.
+// its commands be consumed without a reply.
 struct StationTargets {
   StationState* station = nullptr;
   LocoTable* locos = nullptr;
@@ -22,12 +24,11 @@ struct StationTargets {
   FeedbackImage* feedback = nullptr;
 };
 
-// `command` points at the opcode of a complete command of the command table,
-// followed by its parameter bytes; a "X"/"x" prefix, if it came with one, lies
-// before it and plays no part. In P50X-only mode the table rows without a
-// handler answer too (see the .cpp), so the control software never waits for
-// a reply that is not coming.
-void dispatchP50Xb(const std::uint8_t* command, ReplyChannel& reply, const StationTargets& targets,
-                   StationMode mode);
+// `command` points at the opcode of a complete command of `row`, followed by
+// its parameter bytes; a "X"/"x" prefix, if it came with one, lies before it
+// and plays no part. Notices about commands the station does not carry out go
+// to `console`.
+void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* command, ReplyChannel& reply,
+                   Console& console, const StationTargets& targets, StationMode mode);
 
 }  // namespace p50x

@@ -1,5 +1,5 @@
-// The emulated station's own status byte and the five commands that read or
-// change it.
+// The emulated station's own status byte and the station-level commands that
+// read or change it.
 #pragma once
 
 #include <cstdint>
@@ -13,18 +13,21 @@ namespace p50x {
 class StationState {
  public:
   static constexpr std::uint8_t kPowerBit = 0x08;
+  static constexpr std::uint8_t kHaltBit = 0x10;
+  static constexpr std::uint8_t kFeedbackEventBit = 0x04;
 
   std::uint8_t status() const { return status_; }
+  bool halted() const { return (status_ & kHaltBit) != 0; }
 
   void xVer(ReplyChannel& reply);     // X A0 -> 03 01 04 06 04 00 13 07 56 00
   void xStatus(ReplyChannel& reply);  // X A2 -> status
-  void xPwrOff(ReplyChannel& reply);  // X A6 -> 00, power bit cleared
+  void xSoGet(ReplyChannel& reply);   // X A4 lo hi -> 02
+  void xHalt(ReplyChannel& reply);    // X A5 -> 00, halt bit set
+  void xPwrOff(ReplyChannel& reply);  // X A6 -> 00, power and halt bits cleared
   void xPwrOn(ReplyChannel& reply);   // X A7 -> 00, status = 08
   // X C8 -> 00, or 04 when the feedback image changed since XEvtSen last
   // answered. The caller decides whether the mode reports that at all.
   void xEvent(ReplyChannel& reply, bool feedbackChanged);
-
-  static constexpr std::uint8_t kFeedbackEventBit = 0x04;
 
  private:
   std::uint8_t status_ = kPowerBit;  // the station starts with track power on

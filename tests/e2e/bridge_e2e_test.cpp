@@ -204,7 +204,7 @@ TEST_F(BridgeEndToEnd, P50XOnlyClientGetsAnAnswerToEveryCommand) {
       {"power on", {0xA7}, {0x00}},
       {"XEvent: nothing to fetch", {0xC8}, {0x00}},
       {"XLok forward, light", {0x80, 3, 0, 63, 0xF0}, {0x00}},
-      {"F1 to F4", {0x88, 3, 0, 0x05}, {0xFF}},
+      {"F1 to F8", {0x88, 3, 0, 0x05}, {0x00}},
       {"F9 to F16", {0x89, 3, 0, 0x00}, {0x00}},
       {"turnout coil on", {0x90, 6, 0x40}, {0x00}},
       {"turnout coil off", {0x90, 6, 0x00}, {0x00}},
@@ -225,6 +225,58 @@ TEST_F(BridgeEndToEnd, P50XOnlyClientGetsAnAnswerToEveryCommand) {
       {"mixed mode again", {'X', 0xA2}, {0x08}},
   });
   EXPECT_TRUE(line_.silentFor(50ms)) << "no stray reply";
+}
+
+// A control program that stays in mixed mode ("X" before every opcode), as it
+// drives a locomotive: speed with flags 0x70, functions F1, F9 and F17, the
+// emergency stop and power on again. Every command gets its answer at once,
+// and the emergency stop reaches the host.
+TEST_F(BridgeEndToEnd, MixedModeSessionWithFunctionsAndEmergencyStop) {
+  startBridge();
+  ASSERT_TRUE(host_->waitForMessages(1, 5s));
+  host_->clearMessages();
+  struct Step {
+    const char* what;
+    Line command;
+    Line reply;
+  };
+  const std::vector<Step> steps = {
+      {"XStatus", {'X', 0xA2}, {0x08}},
+      {"XLok speed 126, forward, light", {'X', 0x80, 3, 0, 126, 0x70}, {0x00}},
+      {"F1", {'X', 0x88, 3, 0, 0x01}, {0x00}},
+      {"F9", {'X', 0x89, 3, 0, 0x01}, {0x00}},
+      {"F17", {'X', 0x8A, 3, 0, 0x01, 0x00}, {0x00}},
+      {"XLok speed 100 keeps F1", {'X', 0x80, 3, 0, 100, 0x70}, {0x00}},
+      {"XFuncSts", {'X', 0x8C, 3, 0}, {0x00, 0x01}},
+      {"XFuncXSts", {'X', 0x8D, 3, 0}, {0x00, 0x01}},
+      {"XFunc34Sts", {'X', 0x8E, 3, 0}, {0x00, 0x01, 0x00}},
+      {"XLokSts", {'X', 0x84, 3, 0}, {0x00, 100, 0x31, 22}},
+      {"emergency stop", {'X', 0xA5}, {0x00}},
+      {"XStatus halted", {'X', 0xA2}, {0x18}},
+      {"XLok while halted", {'X', 0x80, 3, 0, 50, 0x70}, {0x41}},
+      {"XNop", {'X', 0xC4}, {0x00}},
+      {"power on", {'X', 0xA7}, {0x00}},
+      {"XStatus running", {'X', 0xA2}, {0x08}},
+      {"XLok runs again", {'X', 0x80, 3, 0, 50, 0x70}, {0x00}},
+      {"XP50Len1 then XVer",
+       {'X', 0xC6, 0x61, 'X', 0xA0},
+       {0x03, 0x01, 0x04, 0x06, 0x04, 0x00, 0x13, 0x07, 0x56, 0x00}},
+      {"XSoGet", {'X', 0xA4, 0, 0}, {0x02}},
+      {"X88PGet 1", {'X', 0x9C, 1}, {0x02}},
+      {"unknown opcode", {'X', 0xFF}, {0x01}},
+  };
+  for (const Step& step : steps) {
+    line_.send(step.command);
+    EXPECT_EQ(line_.receive(step.reply.size(), 1s), step.reply) << step.what;
+  }
+  EXPECT_TRUE(line_.silentFor(50ms)) << "no stray reply";
+  EXPECT_EQ(host_->messageTexts(), (std::vector<std::string>{
+                                       "371;Lok1;1;319.3\n", "381;Lok1;1\n",  // XLok 126
+                                       "371;Lok1;1;253.4\n", "381;Lok1;1\n",  // XLok 100
+                                       "371;Lok1;1;0.0\n", "381;Lok1;1\n",    // emergency stop
+                                       "371;Lok1;1;0.0\n", "381;Lok1;1\n",    // refused speed
+                                       "371;Lok1;1;126.7\n", "381;Lok1;1\n",  // XLok 50
+                                   }));
 }
 
 TEST_F(BridgeEndToEnd, StartUpStopsAtAMissingConfigurationFile) {

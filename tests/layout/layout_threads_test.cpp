@@ -3,11 +3,14 @@
 // too: it must find nothing, and no report may be lost or misdirected.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "layout/feedback_image.h"
+#include "layout/host_messages.h"
+#include "layout/loco_table.h"
 #include "layout/turnout_table.h"
 #include "list_files.h"
 #include "support/recording.h"
@@ -82,6 +85,54 @@ TEST(LayoutThreads, HostEventsOnTwoThreadsWhileTheSerialSideRunsCommands) {
   EXPECT_EQ(host.messages().size(), 2u * kRounds);
   EXPECT_EQ(evtSenReplies.size(), static_cast<std::size_t>(kRounds));
   for (const Bytes& s : statusReplies) EXPECT_EQ(s, bytes({0x00, 0x04}));
+}
+
+// The host links come back while the serial worker drives: every state asked
+// for is one the station really had, a speed always with its own light.
+TEST(LayoutThreads, CommandedStateIsReadWhileTheSerialSideRunsCommands) {
+  test::TempListFiles files;
+  test::RecordingConsole console;
+  test::RecordingHostSender host;
+  LocoTable locos(console, host);
+  locos.load(files.write("locos.txt", "Lok1;3;0;3;0;100;80\n").c_str());
+  TurnoutTable turnouts(console, host);
+  turnouts.load(files.write("turnouts.txt", "W1;5;0;1;6\nW2;6;0;0;0\n").c_str());
+
+  constexpr int kRounds = 500;
+  std::atomic<bool> done{false};
+  std::thread serial([&] {
+    test::RecordingSink sink;
+    ReplyChannel channel(sink);
+    for (int round = 0; round < kRounds; ++round) {
+      locos.xLok(channel, 3, 0, 126, 0x30);  // full speed, light on
+      locos.xLok(channel, 3, 0, 0, 0x20);    // standing, light off
+      turnouts.xTrnt(channel, 6, round % 2 == 0 ? 0x00 : static_cast<std::int8_t>(0x80));
+    }
+    done = true;
+  });
+
+  int replays = 0;
+  while (!done) {
+    std::vector<HostMessage> locoMessages;
+    locos.appendCommandedMessages(locoMessages);
+    std::vector<HostMessage> turnoutMessages;
+    turnouts.appendCommandedMessages(turnoutMessages);
+    ++replays;
+    if (!locoMessages.empty()) {
+      EXPECT_EQ(locoMessages.size(), 2u);
+      const std::string speed = locoMessages[0].text;
+      const std::string light = locoMessages.back().text;
+      EXPECT_TRUE((speed == "371;Lok1;1;319.3\n" && light == "381;Lok1;1\n") ||
+                  (speed == "371;Lok1;1;0.0\n" && light == "381;Lok1;0\n"))
+          << speed << light;
+    }
+    for (const HostMessage& m : turnoutMessages) {
+      const std::string turnout = m.text;
+      EXPECT_TRUE(turnout == "305;W2;0;\n" || turnout == "305;W2;1;\n") << turnout;
+    }
+  }
+  serial.join();
+  EXPECT_GT(replays, 0);
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ TEST_F(LocoTableTest, ConfigAndFunctionRepliesFindAddressesAsBytes) {
   table.xLokCfg(channel, -56, -127);
   EXPECT_EQ(reply(), bytes({0x00, 0x02, 0x05, 0xFF, 0xFF}));
   table.xFunc(channel, 44, 0, 0x0F);
-  EXPECT_EQ(reply(), bytes({0xFF}));
+  EXPECT_EQ(reply(), bytes({0x00}));
   EXPECT_TRUE(messages().empty());
 }
 
@@ -179,11 +179,11 @@ TEST_F(LocoTableTest, UnknownStepModeAndRawSpeedOutsideTheTableKeepTheSpeed) {
 
 TEST_F(LocoTableTest, EventReportListsEveryLocoLastLineFirst) {
   load("A;3;0;0;0;100;100\nB;4;0;3;0;100;100\n");
-  table.xLokX(channel, 3, 0, 14, 0x21);
-  table.xLok(channel, 4, 0, 100, 0x1F);
+  table.xLokX(channel, 3, 0, 14, 0xA1);  // bit 7: F1 to F4 taken
+  table.xLok(channel, 4, 0, 100, 0x1F);  // bit 7 clear: F1 to F4 left alone
   reply();
   table.xEvtLok(channel);
-  EXPECT_EQ(reply(), bytes({0x64, 0x0F, 0x04, 0x40, 0x00,  // B
+  EXPECT_EQ(reply(), bytes({0x64, 0x00, 0x04, 0x40, 0x00,  // B
                             0x7F, 0x01, 0x03, 0x80, 0x0E,  // A
                             0x80}));
   // P50X-only mode: no other controller moves locomotives, so only the end byte.
@@ -195,16 +195,15 @@ TEST_F(LocoTableTest, EventReportListsEveryLocoLastLineFirst) {
 // locomotive set by XLok stands: the report reconverted a stale raw speed.
 TEST_F(LocoTableTest, EventReportShowsTheLatestCommandsAndChangesNothing) {
   load("M3;13;0;3;0;100;100\n");
-  table.xLok(channel, 13, 0, 100, 0x2F);
+  table.xLok(channel, 13, 0, 100, 0xAF);
   recordOf(13);
   EXPECT_EQ(recordOf(13), bytes({100, 0x0F, 13, 0x80, 0}));
 
-  // XFunc's low four bits are F1 to F4, the same state as the XLok flags'
-  // function bits; the rest of the flags stays.
+  // XFunc sets F1 to F8, the XLok flags with bit 7 only F1 to F4.
   table.xFunc(channel, 13, 0, 0xF5);
-  EXPECT_EQ(recordOf(13), bytes({100, 0x05, 13, 0x80, 0}));
+  EXPECT_EQ(recordOf(13), bytes({100, 0xF5, 13, 0x80, 0}));
   table.xLok(channel, 13, 0, 100, 0x30);
-  EXPECT_EQ(recordOf(13), bytes({100, 0x00, 13, 0xC0, 0}));
+  EXPECT_EQ(recordOf(13), bytes({100, 0xF5, 13, 0xC0, 0}));
   EXPECT_EQ(messages().size(), 4u);  // the two XLok; functions go nowhere
 }
 

@@ -27,7 +27,10 @@ inline Bytes text(const std::string& s) {
 inline const Bytes kPrompt = bytes({0x0D, 0x5D});
 
 // Lok1 at 3/0 (step mode 3), turnouts W1 at 5/0 with partner W2 at 6/0,
-// contacts K1 (module 1 contact 1) and K3 (module 3 contact 9).
+// contacts K1 (module 1 contact 1) and K3 (module 3 contact 9). A test may give
+// its own locomotive list.
+inline constexpr const char* kFullStationLocos = "Lok1;3;0;3;0;100;80\n";
+
 struct FullStation {
   RecordingSink sink;
   RecordingConsole console;
@@ -39,8 +42,8 @@ struct FullStation {
   CommandAssembler assembler{sink, console};
   CommandAssembler::TimePoint now{};
 
-  FullStation() {
-    load(locos, "Lok1;3;0;3;0;100;80\n");
+  explicit FullStation(const char* locoList = kFullStationLocos) {
+    load(locos, locoList);
     load(turnouts, "W1;5;0;1;6\nW2;6;0;0;0\n");
     load(feedback, "K1;1;1\nK3;3;9\n");
     assembler.setTargets({&state, &locos, &turnouts, &feedback});

@@ -40,7 +40,7 @@ TEST(P50XOnlyMode, WholeSessionFromProbeToLeaving) {
              {"XEvtSen", {0xCB}, bytes({1, 0x80, 0x00, 2, 0, 0, 3, 0, 0, 0})},
              {"XEvent: nothing new", {0xC8}, {0x00}},
              {"XLok", {0x80, 3, 0, 64, 0xE0}, {0x00}, {"371;Lok1;1;162.2\n", "381;Lok1;0\n"}},
-             {"XFunc", {0x88, 3, 0, 0x01}, {0xFF}},
+             {"XFunc", {0x88, 3, 0, 0x01}, {0x00}},
              {"XFuncX", {0x89, 3, 0, 0x00}, {0x00}},
              {"XFunc34", {0x8A, 3, 0, 0x00, 0x00}, {0x00}},
              {"XEvtLok", {0xC9}, {0x80}},
@@ -50,8 +50,8 @@ TEST(P50XOnlyMode, WholeSessionFromProbeToLeaving) {
              {"XEvtTrn", {0xCA}, {0x00}},
              {"XSensor", {0x98, 1}, bytes({0x00, 0x80, 0x00})},
              {"X88PGet", {0x9C, 0}, bytes({0x00, 0x06})},
-             {"XLokSts has no handler", {0x84, 3, 0}, {0x01}},
-             {"XHalt has no handler", {0xA5}, {0x01}},
+             {"XLokSts", {0x84, 3, 0}, bytes({0x00, 64, 0x21, 64})},
+             {"XHalt", {0xA5}, {0x00}, {"371;Lok1;1;0.0\n", "381;Lok1;0\n"}},
              {"programming track",
               {0xF3, 1, 2, 3, 4},
               {0x01},
@@ -72,11 +72,12 @@ TEST(P50XOnlyMode, WholeSessionFromProbeToLeaving) {
              {"leave", text("ZzA0\r"), kPrompt, {}, "", mixed},
              {"mixed again: probe", {0xC4}, kPrompt, {}, "", mixed},
              {"mixed again: XEvent", {'X', 0xC8}, {0x00}, {}, "", mixed},
-             {"mixed again: no handler, no reply", {'X', 0x84, 3, 0}, {}, {}, "", mixed},
+             {"mixed again: XLokSts", {'X', 0x84, 3, 0}, bytes({0x00, 0, 0x21, 0}), {}, "", mixed},
          });
-  // The XLok flags 0xE0 and the XFunc's F1: functions and direction as sent.
+  // The XLok flags 0xE0 and the XFunc's F1: functions and direction as sent,
+  // the speed as XHalt left it.
   s.feedEach(text("xZzA0\r"));
-  EXPECT_EQ(s.send({'X', 0xC9}), bytes({64, 0x01, 3, 0x80, 0, 0x80}));
+  EXPECT_EQ(s.send({'X', 0xC9}), bytes({0, 0x01, 3, 0x80, 0, 0x80}));
 }
 
 TEST(P50XOnlyMode, PrefixedCommandsAreStillTaken) {
@@ -86,7 +87,7 @@ TEST(P50XOnlyMode, PrefixedCommandsAreStillTaken) {
              {"X XStatus", {'X', 0xA2}, {0x08}},
              {"x XLok", {'x', 0x80, 3, 0, 0, 0xC0}, {0x00}, {"371;Lok1;1;-0.0\n", "381;Lok1;0\n"}},
              {"X XNop", {'X', 0xC4}, {0x00}},
-             {"x XLokSts", {'x', 0x84, 3, 0}, {0x01}},
+             {"x XLokSts", {'x', 0x84, 3, 0}, bytes({0x00, 0x00, 0x00, 0x00})},
              {"X programming track",
               {'X', 0xED, 1, 2, 3},
               {0x01},
