@@ -15,7 +15,7 @@ set(allowed_host     "common;seams;diag;platform")
 set(allowed_app      "common;seams;diag;platform;layout;station;serial;host")
 # Programs beside the bridge reach only the layers they need.
 set(allowed_hostsim  "common;diag;platform")
-set(allowed_trace    "common;seams;diag;layout;station")
+set(allowed_trace    "common;seams;diag;platform;layout;station")
 
 if(NOT ROOT)
   message(FATAL_ERROR "ROOT is not set")

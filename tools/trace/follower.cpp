@@ -60,7 +60,7 @@ void Follower::run() {
     const auto timeout = decoder_.pending() ? kQuiet : std::chrono::milliseconds(3600 * 1000);
     // A file that appears for the first time is simply read; one that was
     // being read and is replaced is read again from its start.
-    if (watch_.wait(timeout) == FileWatch::Event::Replaced && file_.is_open()) {
+    if (watch_.wait(timeout) == platform::FileWatch::Event::Replaced && file_.is_open()) {
       startOver("replaced");
     }
   }

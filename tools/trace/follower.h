@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "file_watch.h"
 #include "monitor_reader.h"
+#include "platform/file_watch.h"
 #include "trace_decoder.h"
 
 namespace p50x::trace {
@@ -40,7 +40,7 @@ class Follower {
   TraceDecoder& decoder_;
   std::function<void()> shown_;
   std::function<void(const std::string&)> notice_;
-  FileWatch watch_;
+  platform::FileWatch watch_;
   std::ifstream file_;
   std::uint64_t offset_ = 0;
   bool waitingNoticeGiven_ = false;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-namespace p50x::trace {
+namespace p50x::platform {
 
 // Threads: one owner; no guard.
 class FileWatch {
@@ -31,4 +31,4 @@ class FileWatch {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace p50x::trace
+}  // namespace p50x::platform

@@ -1,3 +1,5 @@
+// Linux tells of every write to a file: the follower sleeps until the kernel
+// says the monitor file grew or was replaced.
 #include <poll.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -7,9 +9,9 @@
 #include <cstring>
 #include <thread>
 
-#include "file_watch.h"
+#include "platform/file_watch.h"
 
-namespace p50x::trace {
+namespace p50x::platform {
 
 // The folder is watched rather than the file: that also tells when the file
 // appears, is replaced or moved away, and works before it exists.
@@ -73,4 +75,4 @@ FileWatch::Event FileWatch::wait(std::chrono::milliseconds timeout) {
   }
 }
 
-}  // namespace p50x::trace
+}  // namespace p50x::platform

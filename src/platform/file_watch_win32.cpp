@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <thread>
 
-#include "file_watch.h"
+#include "platform/file_watch.h"
 
-namespace p50x::trace {
+namespace p50x::platform {
 
 // Without a notice from the system: look again after a pause, twice a second
 // at most. The follower compares sizes, so "Changed" only means "look".
@@ -18,4 +18,4 @@ FileWatch::Event FileWatch::wait(std::chrono::milliseconds timeout) {
   return Event::Changed;
 }
 
-}  // namespace p50x::trace
+}  // namespace p50x::platform
