@@ -16,6 +16,7 @@
 #include "diag/console.h"
 #include "seams/reply.h"
 #include "seams/traffic_log.h"
+#include "serial/write_queue.h"
 
 namespace p50x {
 
@@ -47,20 +48,19 @@ enum SerialOpenResult : int {
 // Threads: the console thread creates, opens, sets the read size, writes typed
 // keys, stops and closes; the worker serves the device and runs the callback;
 // write is also entered from the worker (replies).
-// Guards: writeMutex_ covers the write queue, the busy mark and the traffic log
-// pointer, so writes from both threads are queued whole and in order;
-// callbackMutex_ covers the installed callback; lifeMutex_ the worker's end.
-// Everything named "worker only" below is touched by the worker alone while it
-// runs, and by the console thread only while no worker exists.
+// Guards: the WriteQueue guards itself (writes from both threads are queued
+// whole and in order); callbackMutex_ covers the installed callback;
+// lifeMutex_ the worker's end. Everything named "worker only" below is touched
+// by the worker alone while it runs, and by the console thread only while no
+// worker exists. The worker's own code (loop and request service) lives in
+// serial_worker.cpp.
 class SerialPort final : public ReplySink {
  public:
   using Callback = std::function<void(SerialPort&, int notification)>;
 
   static constexpr int kMaxReadSize = 256;
-  static constexpr int kMaxWriteLength = 255;
-  // Room for replies that wait while the line is busy; a write that does not
-  // fit is dropped whole.
-  static constexpr std::size_t kWriteQueueSize = 4096;
+  static constexpr int kMaxWriteLength = WriteQueue::kMaxWriteLength;
+  static constexpr std::size_t kWriteQueueSize = WriteQueue::kSize;
 
   // The console shows why the line was lost if the worker ends on an I/O error.
   explicit SerialPort(Console& console);
@@ -121,14 +121,7 @@ class SerialPort final : public ReplySink {
   std::mutex callbackMutex_;
   std::shared_ptr<const Callback> callback_;  // guarded by callbackMutex_
 
-  std::mutex writeMutex_;
-  TrafficLog* log_ = nullptr;                          // guarded by writeMutex_
-  std::array<std::uint8_t, kWriteQueueSize> queue_{};  // guarded by writeMutex_
-  std::size_t queueHead_ = 0;                          // guarded by writeMutex_
-  std::size_t queueCount_ = 0;                         // guarded by writeMutex_
-  // From the acceptance of a write until the worker finds the queue empty at a
-  // write's completion: while set, the worker owns the start of the next write.
-  bool writeBusy_ = false;  // guarded by writeMutex_
+  WriteQueue writes_;
 
   // Worker only.
   bool readPending_ = false;
