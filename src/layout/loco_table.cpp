@@ -94,38 +94,67 @@ void LocoTable::convertSpeed(Entry& e) {
 // rounded to single precision, so the printed decimal matches what the host
 // has always been sent. An emergency stop leaves the locomotive standing, so
 // the host hears a standstill rather than the slowest crawl.
-void LocoTable::reportToHost(const Entry& e) {
+void LocoTable::messagesFor(const Entry& e, HostMessage& speed, HostMessage& light) const {
   const bool forward = (e.flags & kDirectionBit) != 0;
   const int top = forward ? e.maxSpeedForward : e.maxSpeedReverse;
   const float a = static_cast<float>(static_cast<double>(top) * kSpeedScale);
-  const int speed = e.speed == kEmergencyStop ? 0 : static_cast<std::int8_t>(e.speed);
-  float v = static_cast<float>(static_cast<double>(a) * speed / 126);
+  const int station = e.speed == kEmergencyStop ? 0 : static_cast<std::int8_t>(e.speed);
+  float v = static_cast<float>(static_cast<double>(a) * station / 126);
   if (!forward) v = -v;  // a standstill in reverse stays -0.0
-  const HostMessage speedText = speedMessage(e.name, speedReportTag_, v);
-  host_.sendAndAwaitAnswer(speedText.text);
-  const HostMessage lightText = lightMessage(e.name, (e.flags & kLightBit) != 0 ? 1 : 0);
-  host_.sendAndAwaitAnswer(lightText.text);
+  speed = speedMessage(e.name, speedReportTag_, v);
+  light = lightMessage(e.name, (e.flags & kLightBit) != 0 ? 1 : 0);
+}
+
+void LocoTable::reportToHost(const HostMessage& speed, const HostMessage& light) {
+  host_.sendAndAwaitAnswer(speed.text);
+  host_.sendAndAwaitAnswer(light.text);
+}
+
+void LocoTable::collectReplay(std::vector<HostMessage>& out) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Entry& e : entries_) {
+    if (!e.commanded) continue;
+    HostMessage speed;
+    HostMessage light;
+    messagesFor(e, speed, light);
+    out.push_back(speed);
+    out.push_back(light);
+  }
 }
 
 // X 80 al ah speed flags -> 00 | 02; then speed and light message
 void LocoTable::xLok(ReplyChannel& reply, int low, int high, int speed, int flags) {
   Entry* e = findByAddress(reply, low, high);
   if (e == nullptr) return;
-  e->speed = low8(speed);
-  e->flags = low8(flags);
+  HostMessage speedText;
+  HostMessage lightText;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    e->speed = low8(speed);
+    e->flags = low8(flags);
+    e->commanded = true;
+    messagesFor(*e, speedText, lightText);
+  }
   reply.send({0x00});
-  reportToHost(*e);
+  reportToHost(speedText, lightText);
 }
 
 // X 81 al ah raw flags -> 00 | 02; then speed and light message
 void LocoTable::xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int flags) {
   Entry* e = findByAddress(reply, low, high);
   if (e == nullptr) return;
-  e->rawSpeed = static_cast<std::int8_t>(rawSpeed);
-  e->flags = low8(flags);
+  HostMessage speedText;
+  HostMessage lightText;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    e->rawSpeed = static_cast<std::int8_t>(rawSpeed);
+    e->flags = low8(flags);
+    convertSpeed(*e);
+    e->commanded = true;
+    messagesFor(*e, speedText, lightText);
+  }
   reply.send({0x00});
-  convertSpeed(*e);
-  reportToHost(*e);
+  reportToHost(speedText, lightText);
 }
 
 // X 85 al ah -> 00 mode cfg FF FF | 02
@@ -140,9 +169,12 @@ void LocoTable::xLokCfg(ReplyChannel& reply, int low, int high) {
 void LocoTable::xFunc(ReplyChannel& reply, int low, int high, int functions) {
   Entry* e = findByAddress(reply, low, high);
   if (e == nullptr) return;
-  e->functions = low8(functions);
-  e->flags =
-      static_cast<std::uint8_t>((e->flags & ~kFunctionBits) | (low8(functions) & kFunctionBits));
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    e->functions = low8(functions);
+    e->flags =
+        static_cast<std::uint8_t>((e->flags & ~kFunctionBits) | (low8(functions) & kFunctionBits));
+  }
   reply.send({0xFF});
 }
 

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "diag/console.h"
+#include "layout/host_messages.h"
 #include "layout/list_file.h"
 #include "seams/host_sender.h"
 #include "seams/reply.h"
@@ -14,7 +16,9 @@
 namespace p50x {
 
 // Threads: loaded on the console thread during start-up; every handler runs on
-// the serial worker. The host receivers never enter it. No guard needed.
+// the serial worker; collectReplay on the host links' healer. mutex_ guards
+// what a command changes (speed, flags, the commanded mark) for the healer's
+// reading; it is never held while a message waits for the host.
 class LocoTable {
  public:
   // The speed report tag is copied into every speed message; host applications
@@ -43,6 +47,11 @@ class LocoTable {
   // can have changed one, so the report is the end byte alone.
   void xEvtLok(ReplyChannel& reply, StationMode mode = StationMode::Mixed);
 
+  // Appends the speed and light message of every locomotive commanded since
+  // start, in table order, with its latest state: what a host that has been
+  // connected again must hear.
+  void collectReplay(std::vector<HostMessage>& out) const;
+
   // A reply of 5 bytes per locomotive and the end byte stays below the 256
   // bytes a serial write takes.
   static constexpr int kMaxReportedLocos = 50;
@@ -60,16 +69,20 @@ class LocoTable {
     std::uint8_t functions = 0;
     int maxSpeedForward = 0;
     int maxSpeedReverse = 0;
+    bool commanded = false;  // reported to the host at least once
   };
 
   // On failure writes the not-found reply 0x02 itself.
   Entry* findByAddress(ReplyChannel& reply, int low, int high);
   static void convertSpeed(Entry& entry);
-  void reportToHost(const Entry& entry);
+  // The speed and light message of the entry as it stands.
+  void messagesFor(const Entry& entry, HostMessage& speed, HostMessage& light) const;
+  void reportToHost(const HostMessage& speed, const HostMessage& light);
 
   Console& console_;
   HostSender& host_;
   int speedReportTag_;
+  mutable std::mutex mutex_;
   // Walk order: the entry of the file's last line first, so it wins.
   std::vector<Entry> entries_;
 };

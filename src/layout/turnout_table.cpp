@@ -60,6 +60,32 @@ TurnoutTable::Entry* TurnoutTable::findByAddress(std::uint8_t low, std::uint8_t 
   return nullptr;
 }
 
+const TurnoutTable::Entry* TurnoutTable::findByAddress(std::uint8_t low, std::uint8_t high) const {
+  for (const Entry& e : entries_) {
+    if (e.addressLow == low && e.addressHigh == high) return &e;
+  }
+  return nullptr;
+}
+
+bool TurnoutTable::messageState(const Entry& e, int& state) const {
+  state = e.position;
+  if (e.partner == 0) return true;
+  const Entry* partner = findByAddress(low8(e.partner), 0);
+  // Without its partner the combined state is unknown: say nothing rather
+  // than something wrong.
+  if (partner == nullptr) return false;
+  state = partner->position + 2 * e.position;
+  return true;
+}
+
+void TurnoutTable::collectReplay(std::vector<HostMessage>& out) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Entry& e : entries_) {
+    int state = 0;
+    if (e.commanded && messageState(e, state)) out.push_back(turnoutMessage(e.name, state));
+  }
+}
+
 TurnoutTable::Entry* TurnoutTable::findByName(const char* name) {
   for (Entry& e : entries_) {
     if (std::strcmp(e.name, name) == 0) return &e;
@@ -91,17 +117,9 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode m
       report = false;
     } else {
       e->position = direction;
+      e->commanded = true;
       copyField(name, sizeof name, e->name);
-      if (e->partner != 0) {
-        const Entry* partner = findByAddress(low8(e->partner), 0);
-        // Without its partner the combined state is unknown: say nothing rather
-        // than something wrong.
-        if (partner == nullptr) {
-          report = false;
-        } else {
-          state = partner->position + 2 * direction;
-        }
-      }
+      report = messageState(*e, state);
     }
   }
   reply.send({0x00});

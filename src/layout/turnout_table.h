@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "diag/console.h"
+#include "layout/host_messages.h"
 #include "layout/list_file.h"
 #include "seams/host_sender.h"
 #include "seams/reply.h"
@@ -15,7 +16,8 @@
 namespace p50x {
 
 // Threads: loaded on the console thread during start-up; the commands run on
-// the serial worker, host event 100 on either host receiver. Lookups never
+// the serial worker, host event 100 on either host receiver, collectReplay on
+// the host links' healer. Lookups never
 // leave shared state behind; a small mutex guards each read or change of an
 // entry and is never held while a message waits for the host.
 class TurnoutTable {
@@ -41,6 +43,11 @@ class TurnoutTable {
   // Host event 100: looks the name up; the number changes nothing.
   void hostTurnout(const char* name, int number);
 
+  // Appends the turnout message of every turnout commanded since start, in
+  // table order, with its latest state: what a host that has been connected
+  // again must hear.
+  void collectReplay(std::vector<HostMessage>& out) const;
+
  private:
   struct Entry {
     char name[kNameSize] = {};
@@ -48,12 +55,16 @@ class TurnoutTable {
     std::uint8_t addressHigh = 0;
     int position = 1;
     int statusFlag = 0;
-    int partner = 0;  // 0: none; else low 8 bits = partner's low address, high 0
+    int partner = 0;         // 0: none; else low 8 bits = partner's low address, high 0
+    bool commanded = false;  // reported to the host at least once
   };
 
   // Both walk under mutex_ and return a result that stays with the caller.
   Entry* findByAddress(std::uint8_t low, std::uint8_t high);
   Entry* findByName(const char* name);
+  const Entry* findByAddress(std::uint8_t low, std::uint8_t high) const;
+  // The state the turnout message carries; false when a partner is missing.
+  bool messageState(const Entry& entry, int& state) const;
 
   Console& console_;
   HostSender& host_;

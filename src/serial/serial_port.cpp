@@ -57,24 +57,9 @@ int SerialPort::open(const char* portName, int baudRate, int parity, int byteSiz
     portName_ = portName;
     baudRate_ = baudRate;
     parity_ = parity;
+    byteSize_ = byteSize & 0xFF;
     modemEvents_ = modemEvents != 0;
-    if (device_->openDevice(portName_.c_str()) != 0) {
-      result = kOpenDeviceFailed;
-    } else {
-      // All three are applied whatever the others report; the most telling
-      // failure is the one returned.
-      const bool maskSet = device_->setModemEventMask(modemEvents_);
-      const bool timeoutsSet = device_->setZeroTimeouts();
-      const bool stateSet =
-          device_->setLineSettings(platform::LineSettings{baudRate_, parity_, byteSize & 0xFF});
-      if (!stateSet) {
-        result = kOpenSetCommStateFailed;
-      } else if (!timeoutsSet) {
-        result = kOpenSetCommTimeoutsFailed;
-      } else if (!maskSet) {
-        result = kOpenSetCommMaskFailed;
-      }
-    }
+    result = openDevice();
   }
   if (!device_->eventsUsable()) result = kOpenEventsReleased;
   if (result != kOpenOk) {
@@ -89,6 +74,7 @@ int SerialPort::open(const char* portName, int baudRate, int parity, int byteSiz
   {
     std::lock_guard<std::mutex> lock(lifeMutex_);
     workerEnded_ = false;
+    stopAsked_ = false;
   }
   try {
     worker_ = std::thread([this] { workerLoop(); });
@@ -102,6 +88,54 @@ int SerialPort::open(const char* portName, int baudRate, int parity, int byteSiz
     return kOpenDeviceFailed;
   }
   return kOpenOk;
+}
+
+int SerialPort::openDevice() {
+  if (device_->openDevice(portName_.c_str()) != 0) return kOpenDeviceFailed;
+  // All three are applied whatever the others report; the most telling
+  // failure is the one returned.
+  const bool maskSet = device_->setModemEventMask(modemEvents_);
+  const bool timeoutsSet = device_->setZeroTimeouts();
+  const bool stateSet =
+      device_->setLineSettings(platform::LineSettings{baudRate_, parity_, byteSize_});
+  if (!stateSet) return kOpenSetCommStateFailed;
+  if (!timeoutsSet) return kOpenSetCommTimeoutsFailed;
+  if (!maskSet) return kOpenSetCommMaskFailed;
+  return kOpenOk;
+}
+
+void SerialPort::setReopenInterval(std::chrono::milliseconds interval) {
+  reopenInterval_ = interval;
+}
+
+// On the worker, after the lost device has been closed. The wait is a timed
+// sleep that stop ends at once: no busy loop, and ESC or a stop signal is
+// never held up by a missing adapter.
+bool SerialPort::awaitReopen() {
+  if (reopenInterval_.count() <= 0) return false;
+  std::unique_lock<std::mutex> lock(lifeMutex_);
+  for (;;) {
+    if (stopWake_.wait_for(lock, reopenInterval_, [this] { return stopAsked_; })) return false;
+    lock.unlock();
+    const int result = openDevice();
+    lock.lock();
+    if (result == kOpenOk) break;
+    device_->closeDevice();
+  }
+  // Completions of requests abandoned with the old device must not reach the
+  // new one. Under lifeMutex_, so a stop asked for before this reset is seen
+  // below and one asked for after it finds its stop event kept.
+  for (int index = 0; index < kSerialEventCount; ++index) device_->reset(index);
+  if (stopAsked_) {
+    device_->closeDevice();
+    return false;
+  }
+  lock.unlock();
+  // Bytes queued for the lost line belong to the control software's earlier
+  // session.
+  writes_.discard();
+  console_.print("Serielle Verbindung wieder offen: %s\n", portName_.c_str());
+  return true;
 }
 
 void SerialPort::setReadSize(int count) {
@@ -126,6 +160,11 @@ int SerialPort::bytesRead() const {
 
 void SerialPort::stop() {
   running_.store(0);
+  {
+    std::lock_guard<std::mutex> lock(lifeMutex_);
+    stopAsked_ = true;
+  }
+  stopWake_.notify_all();
   device_->signal(kStopEvent);
   std::unique_lock<std::mutex> lock(lifeMutex_);
   workerEnd_.wait_for(lock, kStopWait, [this] { return workerEnded_; });
@@ -141,6 +180,11 @@ void SerialPort::close() {
 
 void SerialPort::joinWorker() {
   if (!worker_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(lifeMutex_);
+    stopAsked_ = true;
+  }
+  stopWake_.notify_all();
   device_->signal(kStopEvent);
   worker_.join();
 }

@@ -16,6 +16,23 @@ using platform::kWriteDoneEvent;
 using platform::kWriteStartEvent;
 
 void SerialPort::workerLoop() {
+  for (;;) {
+    const int error = serveDevice();
+    running_.store(0);
+    device_->closeDevice();
+    if (error != 0) {
+      // Without this line the bridge would go on deaf with nobody knowing why.
+      console_.print("Serielle Verbindung verloren: %s\n", device_->errorText(error).c_str());
+    }
+    notify(kSerialClosed);
+    if (error == 0 || !awaitReopen()) break;
+  }
+  std::lock_guard<std::mutex> lock(lifeMutex_);
+  workerEnded_ = true;
+  workerEnd_.notify_all();
+}
+
+int SerialPort::serveDevice() {
   running_.store(1);
   readPending_ = false;
   writeInFlight_ = false;
@@ -30,22 +47,11 @@ void SerialPort::workerLoop() {
   int error = 0;
   for (;;) {
     const int index = device_->waitForLowestSignalled(error);
-    if (index == kStopEvent) break;
-    if (index < 0 || index >= kSerialEventCount) break;
+    if (index == kStopEvent) return 0;
+    if (index < 0 || index >= kSerialEventCount) return error;
     error = serve(index);
-    if (error != 0) break;
+    if (error != 0) return error;
   }
-
-  running_.store(0);
-  device_->closeDevice();
-  if (error != 0) {
-    // Without this line the bridge would go on deaf with nobody knowing why.
-    console_.print("Serielle Verbindung verloren: %s\n", device_->errorText(error).c_str());
-  }
-  notify(kSerialClosed);
-  std::lock_guard<std::mutex> lock(lifeMutex_);
-  workerEnded_ = true;
-  workerEnd_.notify_all();
 }
 
 int SerialPort::serve(int index) {
