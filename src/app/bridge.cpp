@@ -75,11 +75,12 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
 
   assembler_->setTargets({station_.get(), locos_.get(), turnouts_.get(), feedback_.get()});
 
+  // From here on a lost host link is made again. The catch-up it sends reads
+  // the tables, so it passes the gate and waits for the opening below.
+  hostLinks_->startHealing();
   console_.out("\nESC=BREAK\n\n");
   // Input that arrived during start-up was held in the callbacks; it goes on now.
   gate_.open();
-  // Only now: the catch-up after a reconnection reads the tables.
-  hostLinks_->startHealing();
   return true;
 }
 
@@ -157,7 +158,9 @@ void Bridge::onHost(HostConnection& link, int notification) {
 }
 
 void Bridge::replayFor(std::vector<std::string>& messages) {
-  // Healing starts after the gate has opened, so this never waits.
+  // Healing starts just before the gate opens: a catch-up that comes first
+  // waits here for the opening, holding back only the links' own sends, and
+  // start-up makes none by then.
   GatePass pass(gate_);
   if (!pass) return;
   messages.emplace_back(startMessage().text);

@@ -40,13 +40,18 @@ void TrafficMonitor::open(const char* monitorFile) {
     enabled_ = 0;
     return;
   }
-  std::fputs(kSeparator, file_);
+  failing_ = false;
+  put(kSeparator, sizeof kSeparator - 1);
+  settleWrites();
 }
 
 void TrafficMonitor::close() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (enabled_ == 1) {
-    std::fclose(file_);
+    // What is still buffered goes out now: the last chance to say it did not.
+    if (std::fclose(file_) != 0 && !failing_) {
+      console_.perror("Fehler beim Schreiben der Monitordatei", errno != 0 ? errno : EIO);
+    }
     file_ = nullptr;
     enabled_ = 0;
   }
@@ -71,10 +76,13 @@ void TrafficMonitor::log(int direction, int count, const std::uint8_t* bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (enabled_ == 0) return;
   if (direction_ != direction) {
-    std::fputs(direction == kReceived ? "\nR " : "\nS ", file_);
+    put(direction == kReceived ? "\nR " : "\nS ", 3);
     direction_ = direction;
   }
-  if (bytes == nullptr) return;
+  if (bytes == nullptr) {
+    settleWrites();
+    return;
+  }
   // "%02x " per byte, built in chunks rather than one fprintf per byte.
   char chunk[3 * 64];
   int used = 0;
@@ -83,11 +91,36 @@ void TrafficMonitor::log(int direction, int count, const std::uint8_t* bytes) {
     chunk[used++] = kHex[bytes[i] & 0x0F];
     chunk[used++] = ' ';
     if (used == static_cast<int>(sizeof chunk)) {
-      std::fwrite(chunk, 1, sizeof chunk, file_);
+      put(chunk, sizeof chunk);
       used = 0;
     }
   }
-  if (used > 0) std::fwrite(chunk, 1, static_cast<std::size_t>(used), file_);
+  if (used > 0) put(chunk, static_cast<std::size_t>(used));
+  settleWrites();
+}
+
+void TrafficMonitor::put(const char* text, std::size_t length) {
+  errno = 0;
+  if (std::fwrite(text, 1, length, file_) != length && callError_ == 0) {
+    callError_ = errno != 0 ? errno : EIO;
+  }
+}
+
+void TrafficMonitor::settleWrites() {
+  if (failing_) {
+    // Buffered bytes say nothing about the file: only a flush that gets
+    // through shows that writing works again.
+    errno = 0;
+    if (callError_ == 0 && std::fflush(file_) == 0) {
+      failing_ = false;
+      console_.out("Monitordatei wird wieder geschrieben.\n");
+    }
+  } else if (callError_ != 0) {
+    failing_ = true;
+    console_.perror("Fehler beim Schreiben der Monitordatei", callError_);
+  }
+  if (callError_ != 0 || failing_) std::clearerr(file_);
+  callError_ = 0;
 }
 
 }  // namespace p50x
