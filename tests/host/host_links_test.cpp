@@ -64,7 +64,7 @@ struct Healing {
   bool connected = false;
 };
 
-TEST(HostLinks, HostRestartedThreeTimesGetsTheStartMessageAndTheLatestStateEachTime) {
+TEST(HostLinks, RestartedHostGetsTheStartMessageAndTheLatestState) {
   auto host = startHost();
   const int eventPort = host->eventPort();
   const int commandPort = host->commandPort();

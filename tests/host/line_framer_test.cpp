@@ -54,9 +54,9 @@ std::vector<Case> cases() {
   };
 }
 
-class LineFramerCase : public ::testing::TestWithParam<Case> {};
+class Framing : public ::testing::TestWithParam<Case> {};
 
-TEST_P(LineFramerCase, CutsMessagesAtLineEnds) {
+TEST_P(Framing, Cuts) {
   const Case& c = GetParam();
   LineFramer framer;
   std::vector<std::string> got;
@@ -71,7 +71,7 @@ TEST_P(LineFramerCase, CutsMessagesAtLineEnds) {
   EXPECT_EQ(overlong, c.overlong);
 }
 
-INSTANTIATE_TEST_SUITE_P(Framing, LineFramerCase, ::testing::ValuesIn(cases()),
+INSTANTIATE_TEST_SUITE_P(Lines, Framing, ::testing::ValuesIn(cases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
                            return info.param.name;
                          });
