@@ -49,6 +49,9 @@ int HostConnection::connect(const char* address, int port) {
     console_.print("Could not create read-socket : %d\n", error);
     return error;
   }
+  // A close from another thread sees the socket from here on and ends its
+  // connect at once; one that came before is seen here.
+  if (closed_.load()) return -1;
   // Text that is not a dotted IPv4 address is refused here, never looked up.
   if (sock::connectIpv4(readSocket_, address, port) < 0) {
     console_.out("Read Connect error\n");
@@ -61,13 +64,14 @@ int HostConnection::connect(const char* address, int port) {
     console_.print("Could not create write-socket : %d", error);
     return error;
   }
+  if (closed_.load()) return -1;
   if (sock::connectIpv4(writeSocket_, address, port) < 0) {
     console_.out("Write Connect error\n");
     return -1;
   }
 
-  // A close from another thread while the connections were being made ends
-  // the attempt: a closed link stays closed.
+  // A connect ended by a close from another thread may still report success:
+  // a closed link stays closed.
   if (closed_.load()) return -1;
 
   // A link without its receiver would be deaf to every host event, so a thread

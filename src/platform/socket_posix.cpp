@@ -27,7 +27,8 @@ bool fillAddress(const char* address, int port, sockaddr_in& out) {
   out.sin_addr.s_addr = ip;
   return true;
 }
-// The outcome of a connect under way: 0 connected, -1 with errno set.
+// The outcome of a connect under way: 0 connected, -1 with errno set. A
+// refused connect ends with ECONNREFUSED, never ECONNRESET.
 int awaitConnect(SocketHandle socket) {
   pollfd p{fd(socket), POLLOUT, 0};
   while (::poll(&p, 1, -1) < 0) {
@@ -36,16 +37,12 @@ int awaitConnect(SocketHandle socket) {
   int error = 0;
   socklen_t size = sizeof error;
   if (::getsockopt(fd(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
-  if (error != 0) {
-    errno = error;
-    return -1;
-  }
-  // A hang-up without an error: the socket was shut down here.
-  if ((p.revents & (POLLHUP | POLLERR)) != 0) {
-    errno = ECONNABORTED;
-    return -1;
-  }
-  return 0;
+  // A connection that was made and has ended since (the peer reset it, or it
+  // was shut down here) is connected as far as the connect goes, as with a
+  // blocking connect: the end is the news of the first receive or send.
+  if (error == 0 || error == ECONNRESET || error == EPIPE) return 0;
+  errno = error;
+  return -1;
 }
 }  // namespace
 
@@ -82,8 +79,9 @@ int connectIpv4(SocketHandle socket, const char* address, int port) {
   }
   // Started without blocking and then waited for in poll(): a shutdownSocket
   // from another thread ends that wait at once, also when it came before the
-  // connect was started (the socket then reports a hang-up straight away). A
-  // blocking connect would sit out the system's time-out instead.
+  // connect was started (the socket then reports a hang-up straight away),
+  // where a blocking connect could sit out the system's time-out. The caller
+  // that shut the socket down knows it did; the result here says connected.
   const int flags = ::fcntl(fd(socket), F_GETFL);
   if (flags < 0 || ::fcntl(fd(socket), F_SETFL, flags | O_NONBLOCK) != 0) return -1;
   int result = 0;
