@@ -1,6 +1,7 @@
 // End-to-end latency of the real p50x-bridge binary: round trips of station,
 // feedback and locomotive commands through a pseudo-terminal, each next to its
-// floor measured in the same run, plus idle CPU, wake-ups and peak memory.
+// floor measured in the same run, plus idle CPU, wake-ups and peak memory;
+// then commands with the host away, and ten restarts of the host application.
 //
 //   build/bench/bench_e2e_latency [path/to/p50x-bridge] [round-trips]
 //
@@ -24,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -187,11 +189,12 @@ int main(int argc, char** argv) {
   p50x::hostsim::Options options;
   options.eventPort = 0;
   options.commandPort = 0;
-  p50x::hostsim::HostSimulator host(options);
-  if (!host.start()) {
-    std::fprintf(stderr, "host simulator: %s\n", host.error().c_str());
+  auto hostOwner = std::make_unique<p50x::hostsim::HostSimulator>(options);
+  if (!hostOwner->start()) {
+    std::fprintf(stderr, "host simulator: %s\n", hostOwner->error().c_str());
     return 1;
   }
+  p50x::hostsim::HostSimulator& host = *hostOwner;
 
   char dirPattern[] = "/tmp/p50x-bench-XXXXXX";
   const std::string dir = mkdtemp(dirPattern);
@@ -264,12 +267,47 @@ int main(int argc, char** argv) {
               static_cast<double>(readStatusKb(pid, "VmHWM:")) / 1024.0,
               static_cast<double>(readStatusKb(pid, "VmRSS:")) / 1024.0);
 
+  // The host application goes away: commands are answered without it.
+  const int eventPort = host.eventPort();
+  const int commandPort = host.commandPort();
+  hostOwner.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const Figures away = percentiles(measure(line, {'X', 0x80, 3, 0, 60, 0x30}, 1, count / 5));
+  std::printf("XLok with the host away: p50 %.1f us, p99 %.1f us\n", away.p50, away.p99);
+
+  // Ten restarts of the host application, each waited for until the bridge
+  // is back with its start message; then idle again.
+  const auto restartsBegin = Clock::now();
+  for (int restart = 0; restart < 10; ++restart) {
+    p50x::hostsim::Options again;
+    again.eventPort = eventPort;
+    again.commandPort = commandPort;
+    hostOwner = std::make_unique<p50x::hostsim::HostSimulator>(again);
+    if (!hostOwner->start() || !hostOwner->waitForMessages(1, std::chrono::seconds(6))) {
+      std::fprintf(stderr, "the bridge did not come back after restart %d\n", restart + 1);
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+      std::system(("rm -rf " + dir).c_str());
+      return 1;
+    }
+    if (restart < 9) hostOwner.reset();
+  }
+  std::printf("ten host restarts, each back: %.1f s in all\n",
+              std::chrono::duration<double>(Clock::now() - restartsBegin).count());
+  const long switchesBeforeAgain = contextSwitches(pid);
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  std::printf("wake-ups over 3 s idle after the restarts: %ld\n",
+              contextSwitches(pid) - switchesBeforeAgain);
+  std::printf("resident memory after ten host restarts: %.2f MiB (peak %.2f MiB)\n",
+              static_cast<double>(readStatusKb(pid, "VmRSS:")) / 1024.0,
+              static_cast<double>(readStatusKb(pid, "VmHWM:")) / 1024.0);
+
   const unsigned char esc = 27;
   writeAll(input[1], &esc, 1);
   int status = 0;
   waitpid(pid, &status, 0);
   close(line);
-  host.stop();
+  hostOwner.reset();
   std::system(("rm -rf " + dir).c_str());
   return 0;
 }

@@ -1,16 +1,21 @@
 #include "app/bridge.h"
 
+#include <chrono>
+
 #include "app/callbacks.h"
 #include "app/setting_names.h"
 #include "app/settings_check.h"
 #include "app/startup_causes.h"
 #include "common/text.h"
+#include "layout/host_messages.h"
 
 namespace p50x {
 
 namespace {
 constexpr int kEsc = 27;
-}
+// A serial adapter that went away is looked for again about once a second.
+constexpr std::chrono::milliseconds kSerialReopenInterval{1000};
+}  // namespace
 
 Bridge::Bridge(Console& console, const char* monitorFailureText)
     : console_(console), monitorFailureText_(monitorFailureText) {}
@@ -33,28 +38,29 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
   if (!config_->readFile(console_)) return false;
   if (!checkSettings(*config_, console_)) return false;
 
-  eventLink_ = std::make_unique<HostConnection>(console_);
-  eventLink_->setCallback([this](HostConnection& link, int code) { onHost(link, code); });
-  const int eventPort = toInt(config_->eventPort());
-  if (eventLink_->connect(config_->hostAddress(), eventPort) != 0) {
-    reportLinkFailure(console_, *eventLink_, "Ereignis-Verbindung", kEventPortKey,
-                      config_->hostAddress(), eventPort);
+  hostLinks_ = std::make_unique<HostLinks>(
+      console_, config_->hostAddress(), toInt(config_->eventPort()), toInt(config_->commandPort()));
+  hostLinks_->setCallback([this](HostConnection& link, int code) { onHost(link, code); });
+  hostLinks_->setReplaySource([this](std::vector<std::string>& m) { replayFor(m); });
+  if (hostLinks_->connectEventLink() != 0) {
+    reportLinkFailure(console_, hostLinks_->connectFailure(HostLinks::kEventLink),
+                      "Ereignis-Verbindung", kEventPortKey, config_->hostAddress(),
+                      toInt(config_->eventPort()));
     return false;
   }
 
   parser_ = std::make_unique<HostEventParser>(console_, static_cast<LayoutEvents*>(this));
 
-  commandLink_ = std::make_unique<HostConnection>(console_);
-  commandLink_->setCallback([this](HostConnection& link, int code) { onHost(link, code); });
-  const int commandPort = toInt(config_->commandPort());
-  if (commandLink_->connect(config_->hostAddress(), commandPort) != 0) {
-    reportLinkFailure(console_, *commandLink_, "Befehls-Verbindung", kCommandPortKey,
-                      config_->hostAddress(), commandPort);
+  if (hostLinks_->connectCommandLink() != 0) {
+    reportLinkFailure(console_, hostLinks_->connectFailure(HostLinks::kCommandLink),
+                      "Befehls-Verbindung", kCommandPortKey, config_->hostAddress(),
+                      toInt(config_->commandPort()));
     return false;
   }
 
   serial_ = std::make_unique<SerialPort>(console_);
   serial_->setCallback([this](SerialPort& port, int code) { onSerial(port, code); });
+  serial_->setReopenInterval(kSerialReopenInterval);
   const int baudRate = toInt(config_->serialBaud());
   const int result = serial_->open(config_->serialPortName(), baudRate, 0, 8, 1);
   if (result != 0) {
@@ -62,6 +68,7 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
     reportSerialFailure(console_, config_->serialPortName(), baudRate, result);
     return false;
   }
+  keys_ = openKeys();
 
   assembler_ = std::make_unique<CommandAssembler>(*serial_, console_);
 
@@ -70,13 +77,11 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
 
   station_ = std::make_unique<StationState>();
 
-  locos_ = std::make_unique<LocoTable>(console_, *commandLink_, toInt(config_->speedReportTag()));
+  locos_ = std::make_unique<LocoTable>(console_, *hostLinks_, toInt(config_->speedReportTag()));
   locos_->load(config_->locoFile());
 
-  turnouts_ = std::make_unique<TurnoutTable>(console_, *commandLink_);
+  turnouts_ = std::make_unique<TurnoutTable>(console_, *hostLinks_);
   turnouts_->load(config_->turnoutFile());
-
-  keys_ = openKeys();
 
   monitor_ = std::make_unique<TrafficMonitor>(console_, monitorFailureText_);
   monitor_->open(config_->monitorFile());
@@ -85,6 +90,9 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
 
   assembler_->setTargets({station_.get(), locos_.get(), turnouts_.get(), feedback_.get()});
 
+  // From here on a lost host link is made again. The catch-up it sends reads
+  // the tables, so it passes the gate and waits for the opening below.
+  hostLinks_->startHealing();
   console_.out("\nESC=BREAK\n\n");
   // Input that arrived during start-up was held in the callbacks; it goes on now.
   gate_.open();
@@ -115,9 +123,11 @@ void Bridge::consoleLoop() {
 
 void Bridge::shutDown() {
   // First keep every callback away from what is about to be released. A serial
-  // command may still be waiting for the host's answer: closing the command
-  // link cuts that wait short, so shutdown never waits for a silent host.
-  if (gate_.close() && commandLink_) commandLink_->close();
+  // command may still be waiting for the host's answer, or the links may be
+  // in the middle of a reconnection: closing them cuts every such wait short,
+  // so shutdown never waits for a silent or absent host.
+  gate_.close();
+  if (hostLinks_) hostLinks_->close();
   gate_.drain();
 
   if (monitor_) {
@@ -137,19 +147,23 @@ void Bridge::shutDown() {
     serial_.reset();
   }
   parser_.reset();
-  if (eventLink_) {
-    eventLink_->close();
-    eventLink_.reset();
-  }
-  if (commandLink_) {
-    commandLink_->close();
-    commandLink_.reset();
-  }
+  hostLinks_.reset();  // both links closed above; joins their threads
   config_.reset();
   keys_.reset();  // gives the terminal back as it was
 }
 
 void Bridge::onSerial(SerialPort& port, int notification) {
+  if (notification == kSerialStarted) {
+    // The line is serving again after it was lost (its first start comes
+    // during start-up, which has nothing to renew). Whatever the assembler
+    // held belongs to the control software's earlier session: a fresh one
+    // takes over, while the station's state stays as it is.
+    GatePass pass(gate_, GatePass::kNoWait);
+    if (!pass) return;
+    assembler_ = std::make_unique<CommandAssembler>(*serial_, console_);
+    assembler_->setTargets({station_.get(), locos_.get(), turnouts_.get(), feedback_.get()});
+    return;
+  }
   if (notification != kSerialDataReceived) return;
   GatePass pass(gate_);
   if (!pass) return;  // shutting down: the byte is not fed and no read follows
@@ -161,6 +175,19 @@ void Bridge::onHost(HostConnection& link, int notification) {
   GatePass pass(gate_);
   if (!pass) return;
   hostCallback(link, notification, parser_.get());
+}
+
+void Bridge::replayFor(std::vector<std::string>& messages) {
+  // Healing starts just before the gate opens: a catch-up that comes first
+  // waits here for the opening, holding back only the links' own sends, and
+  // start-up makes none by then.
+  GatePass pass(gate_);
+  if (!pass) return;
+  messages.emplace_back(startMessage().text);
+  std::vector<HostMessage> state;
+  locos_->appendCommandedMessages(state);
+  turnouts_->appendCommandedMessages(state);
+  for (const HostMessage& message : state) messages.emplace_back(message.text);
 }
 
 void Bridge::turnoutReported(const char* name, int number) {

@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/configuration.h"
 #include "app/start_gate.h"
@@ -11,6 +13,7 @@
 #include "diag/traffic_monitor.h"
 #include "host/host_connection.h"
 #include "host/host_event_parser.h"
+#include "host/host_links.h"
 #include "layout/feedback_image.h"
 #include "layout/loco_table.h"
 #include "layout/turnout_table.h"
@@ -31,9 +34,10 @@ class KeySource {
 };
 
 // Threads: start-up, the console loop and shutdown run on the console thread.
-// The serial worker and the host receivers reach the instances only through
-// the callbacks, which pass the StartGate: held until start-up is complete,
-// turned away (and waited for) once shutdown begins.
+// The serial worker, the host receivers and the host links' healer reach the
+// instances only through the callbacks and the replay source, which pass the
+// StartGate: held until start-up is complete, turned away (and waited for)
+// once shutdown begins.
 class Bridge final : private LayoutEvents {
  public:
   // monitorFailureText: the perror text for a monitor file that will not open.
@@ -42,9 +46,10 @@ class Bridge final : private LayoutEvents {
   Bridge(const Bridge&) = delete;
   Bridge& operator=(const Bridge&) = delete;
 
-  // Opens the key source. Called once, right before the monitor file opens:
-  // from that point on nothing may be lost, so stop requests must arrive as
-  // KeySource::kStop and run the orderly shutdown.
+  // Opens the key source. Called once, right after the serial port has opened
+  // (in pty: mode that made the link to it): from that point on a stop
+  // request must arrive as KeySource::kStop and run the orderly shutdown,
+  // which removes the link, also while start-up still waits for the host.
   using KeySourceFactory = std::function<std::unique_ptr<KeySource>()>;
 
   // The whole life of the program; returns the exit status, which is 1.
@@ -57,6 +62,9 @@ class Bridge final : private LayoutEvents {
 
   void onSerial(SerialPort& port, int notification);
   void onHost(HostConnection& link, int notification);
+  // What a host connected again is sent: the start message and the latest
+  // state of what the serial side has commanded. On the host links' healer.
+  void replayFor(std::vector<std::string>& messages);
 
   // LayoutEvents: host events 100, 150 and 151, on a receiver thread that has
   // passed the gate, so the tables exist.
@@ -70,9 +78,9 @@ class Bridge final : private LayoutEvents {
 
   // In the order of creation.
   std::unique_ptr<Configuration> config_;
-  std::unique_ptr<HostConnection> eventLink_;
+  // The event link and the command link, made again when the host comes back.
+  std::unique_ptr<HostLinks> hostLinks_;
   std::unique_ptr<HostEventParser> parser_;
-  std::unique_ptr<HostConnection> commandLink_;
   std::unique_ptr<SerialPort> serial_;
   std::unique_ptr<CommandAssembler> assembler_;
   std::unique_ptr<FeedbackImage> feedback_;

@@ -23,6 +23,14 @@ class StartGate {
     return true;
   }
 
+  // As enter, but never waits: false also while start-up is still running.
+  bool tryEnter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_ != State::kRunning) return false;
+    ++inside_;
+    return true;
+  }
+
   void leave() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (--inside_ == 0) drained_.notify_all();
@@ -63,7 +71,9 @@ class StartGate {
 // Passes a callback through the gate for the length of a scope.
 class GatePass {
  public:
-  explicit GatePass(StartGate& gate) : gate_(gate), entered_(gate.enter()) {}
+  enum Mode { kWait, kNoWait };
+  explicit GatePass(StartGate& gate, Mode mode = kWait)
+      : gate_(gate), entered_(mode == kWait ? gate.enter() : gate.tryEnter()) {}
   ~GatePass() {
     if (entered_) gate_.leave();
   }

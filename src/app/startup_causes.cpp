@@ -10,9 +10,8 @@ namespace p50x {
 
 using platform::SerialOpenCause;
 
-void reportLinkFailure(Console& console, const HostConnection& link, const char* linkName,
-                       int portKey, const char* address, int port) {
-  const HostConnection::ConnectFailure& failure = link.connectFailure();
+void reportLinkFailure(Console& console, const HostConnection::ConnectFailure& failure,
+                       const char* linkName, int portKey, const char* address, int port) {
   std::string reason;
   if (failure.threadError) {
     reason = "Empfangsthread nicht gestartet: " +

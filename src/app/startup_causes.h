@@ -13,7 +13,8 @@ namespace p50x {
 // After "Read Connect error" and the like: the link, the address and port with
 // their setting keys, and the system's reason. `linkName` is "Ereignis-
 // Verbindung" or "Befehls-Verbindung", `portKey` the key of its port.
-void reportLinkFailure(Console& console, const HostConnection& link, const char* linkName,
+void reportLinkFailure(Console& console, const HostConnection::ConnectFailure& failure,
+                       const char* linkName,
                        int portKey, const char* address, int port);
 
 // After "ERROR : com->connect N": what N means for this port.

@@ -40,14 +40,18 @@ void TrafficMonitor::open(const char* monitorFile) {
     enabled_ = 0;
     return;
   }
-  std::fputs(kSeparator, file_);
-  std::fflush(file_);
+  failing_ = false;
+  put(kSeparator, sizeof kSeparator - 1);
+  settleWrites();
 }
 
 void TrafficMonitor::close() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (enabled_ == 1) {
-    std::fclose(file_);
+    // What is still buffered goes out now: the last chance to say it did not.
+    if (std::fclose(file_) != 0 && !failing_) {
+      console_.perror("Fehler beim Schreiben der Monitordatei", errno != 0 ? errno : EIO);
+    }
     file_ = nullptr;
     enabled_ = 0;
   }
@@ -72,11 +76,11 @@ void TrafficMonitor::log(int direction, int count, const std::uint8_t* bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (enabled_ == 0) return;
   if (direction_ != direction) {
-    std::fputs(direction == kReceived ? "\nR " : "\nS ", file_);
+    put(direction == kReceived ? "\nR " : "\nS ", 3);
     direction_ = direction;
   }
   if (bytes == nullptr) {
-    std::fflush(file_);
+    settleWrites();
     return;
   }
   // "%02x " per byte, built in chunks rather than one fprintf per byte.
@@ -87,14 +91,39 @@ void TrafficMonitor::log(int direction, int count, const std::uint8_t* bytes) {
     chunk[used++] = kHex[bytes[i] & 0x0F];
     chunk[used++] = ' ';
     if (used == static_cast<int>(sizeof chunk)) {
-      std::fwrite(chunk, 1, sizeof chunk, file_);
+      put(chunk, sizeof chunk);
       used = 0;
     }
   }
-  if (used > 0) std::fwrite(chunk, 1, static_cast<std::size_t>(used), file_);
+  if (used > 0) put(chunk, static_cast<std::size_t>(used));
+  settleWrites();
+}
+
+void TrafficMonitor::put(const char* text, std::size_t length) {
+  errno = 0;
+  if (std::fwrite(text, 1, length, file_) != length && callError_ == 0) {
+    callError_ = errno != 0 ? errno : EIO;
+  }
+}
+
+void TrafficMonitor::settleWrites() {
   // Out at once, so a reader following the file (p50x-trace -f) sees each
-  // command and reply as it happens, and a crash loses nothing logged.
-  std::fflush(file_);
+  // command and reply as it happens, a crash loses nothing logged, and a full
+  // disk shows at the call that met it. Buffered bytes say nothing about the
+  // file: only a flush that gets through shows that writing works.
+  errno = 0;
+  if (std::fflush(file_) != 0 && callError_ == 0) callError_ = errno != 0 ? errno : EIO;
+  if (failing_) {
+    if (callError_ == 0) {
+      failing_ = false;
+      console_.out("Monitordatei wird wieder geschrieben.\n");
+    }
+  } else if (callError_ != 0) {
+    failing_ = true;
+    console_.perror("Fehler beim Schreiben der Monitordatei", callError_);
+  }
+  if (callError_ != 0 || failing_) std::clearerr(file_);
+  callError_ = 0;
 }
 
 }  // namespace p50x

@@ -1,6 +1,7 @@
 // The optional hex log of everything that passes on the serial line.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <mutex>
 
@@ -12,6 +13,11 @@ namespace p50x {
 // Threads: logReceived on the serial worker, logSent on the serial worker and
 // the console thread, open and close on the console thread. One mutex makes
 // each call (direction test, header, bytes) indivisible.
+//
+// A write that fails (a full disk, a file grown to its limit) is said once on
+// the console with the reason; logging goes on being tried, each call then
+// flushed at once so the first one that reaches the file again is known, and
+// that is said once too. The serial line is never held up by the file.
 class TrafficMonitor final : public TrafficLog {
  public:
   // openFailureText is the perror text for a file that will not open; its "Ö"
@@ -30,6 +36,9 @@ class TrafficMonitor final : public TrafficLog {
 
  private:
   void log(int direction, int count, const std::uint8_t* bytes);
+  void put(const char* text, std::size_t length);
+  // Reports a change between failing and succeeding writes, once each way.
+  void settleWrites();
 
   Console& console_;
   const char* openFailureText_;
@@ -37,6 +46,8 @@ class TrafficMonitor final : public TrafficLog {
   std::FILE* file_ = nullptr;
   int enabled_ = 0;
   int direction_ = -1;
+  int callError_ = 0;     // first write error of the call in progress
+  bool failing_ = false;  // a write error has been reported; no write has succeeded since
 };
 
 }  // namespace p50x

@@ -26,6 +26,10 @@ void HostConnection::setCallback(Callback callback) {
   callback_ = std::move(callback);
 }
 
+void HostConnection::setEndHandler(EndHandler handler) {
+  endHandler_ = std::move(handler);
+}
+
 int HostConnection::connect(const char* address, int port) {
   // A second connect would replace handles that the receiver may still use,
   // and a closed link stays closed.
@@ -47,6 +51,9 @@ int HostConnection::connect(const char* address, int port) {
     console_.print("Could not create read-socket : %d\n", error);
     return error;
   }
+  // A close from another thread sees the socket from here on and ends its
+  // connect at once; one that came before is seen here.
+  if (closed_.load()) return -1;
   // Text that is not a dotted IPv4 address is refused here, never looked up.
   if (sock::connectIpv4(readSocket_, address, port) < 0) {
     failure_.error = sock::lastSocketError();  // before the console can change it
@@ -62,11 +69,16 @@ int HostConnection::connect(const char* address, int port) {
     console_.print("Could not create write-socket : %d", error);
     return error;
   }
+  if (closed_.load()) return -1;
   if (sock::connectIpv4(writeSocket_, address, port) < 0) {
     failure_.error = sock::lastSocketError();
     console_.out("Write Connect error\n");
     return -1;
   }
+
+  // A connect ended by a close from another thread may still report success:
+  // a closed link stays closed.
+  if (closed_.load()) return -1;
 
   // A link without its receiver would be deaf to every host event, so a thread
   // that cannot start fails the connect instead of going unnoticed.
@@ -105,42 +117,58 @@ void HostConnection::notify(int notification) {
 
 void HostConnection::receive() {
   notify(kHostStarted);
+  const LineFramer::Deliver deliver = [this](char* text, int length) {
+    std::memcpy(receiveBuffer_, text, static_cast<std::size_t>(length));
+    receiveBuffer_[length] = '\0';
+    receivedLength_ = length;
+    notify(kHostDataReceived);
+  };
   long n = 0;
   for (;;) {
-    n = sock::receive(readSocket_, receiveBuffer_, kReceiveSize);
-    receivedLength_ = static_cast<int>(n);
+    n = sock::receive(readSocket_, chunk_, kReceiveSize);
     if (n <= 0) break;
-    notify(kHostDataReceived);
+    const int overlong = framer_.feed(chunk_, static_cast<std::size_t>(n), deliver);
+    for (int i = 0; i < overlong; ++i) {
+      console_.out(
+          "Host message longer than 256 bytes without a line end: passed on as it stands, "
+          "the rest of its line dropped\n");
+    }
   }
+  receivedLength_ = static_cast<int>(n);
   // A local close reads as an orderly end (the shutdown makes the receive
   // return 0), so shutdown shows no error.
+  int error = 0;
   if (n == 0) {
     notify(kHostClosed);
   } else {
-    console_.print("recv failed with error: %d\n", sock::lastSocketError());
+    error = sock::lastSocketError();
+    if (!endHandler_) console_.print("recv failed with error: %d\n", error);
   }
   close();
+  if (endHandler_) endHandler_(*this, error);
   notify(kHostClosed);
 }
 
 int HostConnection::sendAndAwaitAnswer(const char* text) {
   lastAnswerLength_ = 0;
-  if (text == nullptr || writeSocket_ == sock::kInvalidSocket ||
-      closed_.load(std::memory_order_acquire)) {
-    return 0;
-  }
+  lastSendError_ = 0;
+  const sock::SocketHandle writeSocket = writeSocket_.load();
+  if (text == nullptr || writeSocket == sock::kInvalidSocket || closed_.load()) return 0;
   const std::size_t length = std::strlen(text);
   // Nothing to send means no answer will come: do not wait for one.
   if (length == 0) return 0;
-  if (sock::sendAll(writeSocket_, text, length) < 0) return 0;
+  if (sock::sendAll(writeSocket, text, length) < 0) {
+    lastSendError_ = sock::lastSocketError();
+    return 0;
+  }
 
   // The wait is bounded so that a silent host cannot stall the serial side for
   // good. If the answer comes late, the next request reads it as its own
   // answer and its own answer is read by the one after: the answers carry
   // nothing the bridge uses, so the shift is harmless.
-  if (sock::waitReadable(writeSocket_, answerTimeoutMs_.load(std::memory_order_relaxed)) > 0) {
+  if (sock::waitReadable(writeSocket, answerTimeoutMs_.load(std::memory_order_relaxed)) > 0) {
     char answer[kAnswerSize];
-    const long n = sock::receive(writeSocket_, answer, sizeof answer);
+    const long n = sock::receive(writeSocket, answer, sizeof answer);
     if (n > 0) lastAnswerLength_ = static_cast<int>(n);
   }
   return 1;
@@ -152,6 +180,10 @@ void HostConnection::setAnswerTimeout(int milliseconds) {
 
 int HostConnection::lastAnswerLength() const {
   return lastAnswerLength_;
+}
+
+int HostConnection::lastSendError() const {
+  return lastSendError_;
 }
 
 }  // namespace p50x

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "diag/console.h"
+#include "host/line_framer.h"
 #include "platform/socket.h"
 #include "seams/host_sender.h"
 
@@ -15,15 +16,17 @@ namespace p50x {
 // Notification codes passed to the callback.
 enum HostNotification : int { kHostStarted = 0, kHostClosed = 1, kHostDataReceived = 2 };
 
-// Threads: setCallback, connect and the destructor on the console thread
-// (setCallback before connect); the receiver thread alone receives on the read
-// connection and runs the callback; sendAndAwaitAnswer on one caller thread at
-// a time; close from any thread (console at shutdown, receiver at the end of
-// its connection). Guards: the socket handles are written by connect before
-// the receiver starts and never change until the destructor, which releases
-// them only after joining the receiver, so no thread can ever meet a closed or
-// reused descriptor; close only shuts the sockets down, once, by an atomic
-// flag. No lock is taken and none is held across a wait for the host.
+// Threads: setCallback, setEndHandler, connect and the destructor on one owner
+// thread (the setters before connect); the receiver thread alone receives on
+// the read connection, frames what arrives and runs the callback;
+// sendAndAwaitAnswer on one caller thread at a time; close from any thread
+// (the owner at shutdown, the receiver at the end of its connection, or
+// another thread while connect is still under way, which then fails at once).
+// Guards: the socket handles are atomics written by connect and never changed
+// again until the destructor, which releases them only after joining the
+// receiver, so no thread can ever meet a closed or reused descriptor; close
+// only shuts the sockets down, once, by an atomic flag. No lock is taken and
+// none is held across a wait for the host.
 class HostConnection final : public HostSender {
  public:
   static constexpr int kReceiveSize = 256;  // one chunk, plus room for a zero
@@ -31,6 +34,11 @@ class HostConnection final : public HostSender {
   static constexpr int kAnswerTimeoutMs = 2000;
 
   using Callback = std::function<void(HostConnection&, int notification)>;
+  // Told once, on the receiver thread, when the read connection has ended:
+  // error 0 when the host closed it (or it was closed here), else the
+  // receive's error number. With a handler installed the connection writes no
+  // "recv failed" line itself: the owner reports the end.
+  using EndHandler = std::function<void(HostConnection&, int error)>;
 
   explicit HostConnection(Console& console);
   ~HostConnection() override;  // closes and waits for the receiver thread
@@ -38,6 +46,7 @@ class HostConnection final : public HostSender {
   HostConnection& operator=(const HostConnection&) = delete;
 
   void setCallback(Callback callback);
+  void setEndHandler(EndHandler handler);
 
   // 0 when both connections are made and the receiver runs; otherwise the
   // failure's code after its console text. One connect per object.
@@ -54,8 +63,11 @@ class HostConnection final : public HostSender {
   // Idempotent; safe from two threads; wakes a receive blocked on the read
   // connection and any wait for an answer. Returns 0.
   int close();
+  // True once close has run (from either side).
+  bool isClosed() const { return closed_.load(); }
 
-  // Valid inside the callback for kHostDataReceived: kReceiveSize + 1 bytes.
+  // Valid inside the callback for kHostDataReceived: one message of what the
+  // read connection delivered (LineFramer), in kReceiveSize + 1 bytes.
   char* receiveBuffer();
   int receivedLength() const;
 
@@ -67,6 +79,9 @@ class HostConnection final : public HostSender {
   // Bytes of the answer read by the caller's last sendAndAwaitAnswer; 0 when
   // none came (timeout, connection ended, send failed).
   int lastAnswerLength() const;
+  // The platform error of the caller's last failed send; 0 when it did not
+  // fail on the socket (sent, nothing to send, or the link already closed).
+  int lastSendError() const;
 
  private:
   void receive();
@@ -74,19 +89,23 @@ class HostConnection final : public HostSender {
 
   Console& console_;
   Callback callback_;
-  platform::SocketHandle readSocket_ = platform::kInvalidSocket;
-  platform::SocketHandle writeSocket_ = platform::kInvalidSocket;
+  EndHandler endHandler_;
+  std::atomic<platform::SocketHandle> readSocket_{platform::kInvalidSocket};
+  std::atomic<platform::SocketHandle> writeSocket_{platform::kInvalidSocket};
   bool libraryStarted_ = false;
   bool connectTried_ = false;
   ConnectFailure failure_;  // console thread only
   std::atomic<bool> closed_{false};
   std::thread receiver_;
   // Receiver thread only (and its callback).
+  LineFramer framer_;
+  char chunk_[kReceiveSize] = {};
   char receiveBuffer_[kReceiveSize + 1] = {};
   int receivedLength_ = 0;
   // The sending thread only.
   std::atomic<int> answerTimeoutMs_{kAnswerTimeoutMs};
   int lastAnswerLength_ = 0;
+  int lastSendError_ = 0;
 };
 
 }  // namespace p50x

@@ -51,10 +51,11 @@ struct RequestResult {
   int error = 0;
 };
 
-// Threads: the engine's worker waits, starts requests and takes their results;
-// the console thread opens, configures and closes the device only while no
-// worker runs. signal() may be called from any thread at any time, also after
-// releaseEvents() (it then does nothing). Each realisation guards itself.
+// Threads: the engine's worker waits, starts requests and takes their results,
+// and may close a failed device and open it again; the console thread opens,
+// configures and closes the device only while no worker runs. signal() may be called from any
+// thread at any time, also after releaseEvents() (it then does nothing). Each realisation guards
+// itself.
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;

@@ -40,6 +40,9 @@ bool parseIpv4(const char* text, std::uint32_t& address);
 
 // Connects to a dotted IPv4 address; only the low 16 bits of port are used.
 // Returns 0, or -1 when the address is not dotted IPv4 or the connect fails.
+// A shutdownSocket from another thread ends a connect still under way at
+// once (POSIX; on Windows a connect already waiting sits out its time-out);
+// the caller then knows by itself that the socket is of no use.
 int connectIpv4(SocketHandle socket, const char* address, int port);
 
 // Sends every byte, across as many calls as the system needs. A peer that has

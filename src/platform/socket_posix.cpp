@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -25,6 +26,23 @@ bool fillAddress(const char* address, int port, sockaddr_in& out) {
   if (!parseIpv4(address, ip)) return false;
   out.sin_addr.s_addr = ip;
   return true;
+}
+// The outcome of a connect under way: 0 connected, -1 with errno set. A
+// refused connect ends with ECONNREFUSED, never ECONNRESET.
+int awaitConnect(SocketHandle socket) {
+  pollfd p{fd(socket), POLLOUT, 0};
+  while (::poll(&p, 1, -1) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (::getsockopt(fd(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
+  // A connection that was made and has ended since (the peer reset it, or it
+  // was shut down here) is connected as far as the connect goes, as with a
+  // blocking connect: the end is the news of the first receive or send.
+  if (error == 0 || error == ECONNRESET || error == EPIPE) return 0;
+  errno = error;
+  return -1;
 }
 }  // namespace
 
@@ -64,24 +82,22 @@ int connectIpv4(SocketHandle socket, const char* address, int port) {
     errno = EINVAL;
     return -1;
   }
-  for (;;) {
-    if (::connect(fd(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0) {
-      return 0;
-    }
-    if (errno != EINTR) return -1;
-    // An interrupted connect goes on in the background; wait for its outcome
-    // instead of starting a second one.
-    pollfd p{fd(socket), POLLOUT, 0};
-    while (::poll(&p, 1, -1) < 0) {
-      if (errno != EINTR) return -1;
-    }
-    int error = 0;
-    socklen_t size = sizeof error;
-    if (::getsockopt(fd(socket), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return -1;
-    if (error == 0) return 0;
-    errno = error;
-    return -1;
+  // Started without blocking and then waited for in poll(): a shutdownSocket
+  // from another thread ends that wait at once, also when it came before the
+  // connect was started (the socket then reports a hang-up straight away),
+  // where a blocking connect could sit out the system's time-out. The caller
+  // that shut the socket down knows it did; the result here says connected.
+  const int flags = ::fcntl(fd(socket), F_GETFL);
+  if (flags < 0 || ::fcntl(fd(socket), F_SETFL, flags | O_NONBLOCK) != 0) return -1;
+  int result = 0;
+  if (::connect(fd(socket), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    result = -1;
+    if (errno == EINPROGRESS || errno == EINTR) result = awaitConnect(socket);
   }
+  const int error = errno;
+  ::fcntl(fd(socket), F_SETFL, flags);
+  errno = error;
+  return result;
 }
 
 long sendAll(SocketHandle socket, const void* data, std::size_t length) {

@@ -1,3 +1,5 @@
+// The serial port's life: open and configure the device, start and end the
+// worker, and the operations other threads call.
 #include "serial/serial_port.h"
 
 #include <algorithm>
@@ -9,13 +11,9 @@
 
 namespace p50x {
 
-using platform::kReadDoneEvent;
 using platform::kReadStartEvent;
 using platform::kSerialEventCount;
 using platform::kStopEvent;
-using platform::kWaitDoneEvent;
-using platform::kWaitStartEvent;
-using platform::kWriteDoneEvent;
 using platform::kWriteStartEvent;
 
 namespace {
@@ -42,8 +40,7 @@ void SerialPort::setCallback(Callback callback) {
 }
 
 void SerialPort::setTrafficLog(TrafficLog* log) {
-  std::lock_guard<std::mutex> lock(writeMutex_);
-  log_ = log;
+  writes_.setTrafficLog(log);
 }
 
 int SerialPort::open(const char* portName, int baudRate, int parity, int byteSize,
@@ -60,24 +57,9 @@ int SerialPort::open(const char* portName, int baudRate, int parity, int byteSiz
     portName_ = portName;
     baudRate_ = baudRate;
     parity_ = parity;
+    byteSize_ = byteSize & 0xFF;
     modemEvents_ = modemEvents != 0;
-    if (device_->openDevice(portName_.c_str()) != 0) {
-      result = kOpenDeviceFailed;
-    } else {
-      // All three are applied whatever the others report; the most telling
-      // failure is the one returned.
-      const bool maskSet = device_->setModemEventMask(modemEvents_);
-      const bool timeoutsSet = device_->setZeroTimeouts();
-      const bool stateSet =
-          device_->setLineSettings(platform::LineSettings{baudRate_, parity_, byteSize & 0xFF});
-      if (!stateSet) {
-        result = kOpenSetCommStateFailed;
-      } else if (!timeoutsSet) {
-        result = kOpenSetCommTimeoutsFailed;
-      } else if (!maskSet) {
-        result = kOpenSetCommMaskFailed;
-      }
-    }
+    result = openDevice();
   }
   if (!device_->eventsUsable()) result = kOpenEventsReleased;
   if (result != kOpenOk) {
@@ -92,6 +74,7 @@ int SerialPort::open(const char* portName, int baudRate, int parity, int byteSiz
   {
     std::lock_guard<std::mutex> lock(lifeMutex_);
     workerEnded_ = false;
+    stopAsked_ = false;
   }
   try {
     worker_ = std::thread([this] { workerLoop(); });
@@ -107,28 +90,60 @@ int SerialPort::open(const char* portName, int baudRate, int parity, int byteSiz
   return kOpenOk;
 }
 
+int SerialPort::openDevice() {
+  if (device_->openDevice(portName_.c_str()) != 0) return kOpenDeviceFailed;
+  // All three are applied whatever the others report; the most telling
+  // failure is the one returned.
+  const bool maskSet = device_->setModemEventMask(modemEvents_);
+  const bool timeoutsSet = device_->setZeroTimeouts();
+  const bool stateSet =
+      device_->setLineSettings(platform::LineSettings{baudRate_, parity_, byteSize_});
+  if (!stateSet) return kOpenSetCommStateFailed;
+  if (!timeoutsSet) return kOpenSetCommTimeoutsFailed;
+  if (!maskSet) return kOpenSetCommMaskFailed;
+  return kOpenOk;
+}
+
+void SerialPort::setReopenInterval(std::chrono::milliseconds interval) {
+  reopenInterval_ = interval;
+}
+
+// On the worker, after the lost device has been closed. The wait is a timed
+// sleep that stop ends at once: no busy loop, and ESC or a stop signal is
+// never held up by a missing adapter.
+bool SerialPort::awaitReopen() {
+  if (reopenInterval_.count() <= 0) return false;
+  std::unique_lock<std::mutex> lock(lifeMutex_);
+  for (;;) {
+    if (stopWake_.wait_for(lock, reopenInterval_, [this] { return stopAsked_; })) return false;
+    lock.unlock();
+    const int result = openDevice();
+    lock.lock();
+    if (result == kOpenOk) break;
+    device_->closeDevice();
+  }
+  // Completions of requests abandoned with the old device must not reach the
+  // new one. Under lifeMutex_, so a stop asked for before this reset is seen
+  // below and one asked for after it finds its stop event kept.
+  for (int index = 0; index < kSerialEventCount; ++index) device_->reset(index);
+  if (stopAsked_) {
+    device_->closeDevice();
+    return false;
+  }
+  lock.unlock();
+  // Bytes queued for the lost line belong to the control software's earlier
+  // session.
+  writes_.discard();
+  console_.print("Serielle Verbindung wieder offen: %s\n", portName_.c_str());
+  return true;
+}
+
 void SerialPort::setReadSize(int count) {
   readSize_.store(std::clamp(count, 1, kMaxReadSize));
 }
 
 void SerialPort::write(const std::uint8_t* bytes, int length) {
-  std::lock_guard<std::mutex> lock(writeMutex_);
-  // Logged before anything is decided, so dropped bytes show in the monitor
-  // too; under the same guard as the queue, so the log's order is the line's.
-  if (log_ != nullptr && bytes != nullptr) log_->logSent(length, bytes);
-  if (bytes == nullptr || length < 0 || length > kMaxWriteLength) return;
-  const auto count = static_cast<std::size_t>(length);
-  if (count > queue_.size() - queueCount_) return;
-  for (std::size_t i = 0; i < count; ++i) {
-    queue_[(queueHead_ + queueCount_ + i) % queue_.size()] = bytes[i];
-  }
-  queueCount_ += count;
-  // While a write is under way the worker starts the next one by itself when
-  // it completes; a reply written then is never lost, only queued.
-  if (!writeBusy_) {
-    writeBusy_ = true;
-    device_->signal(kWriteStartEvent);
-  }
+  if (writes_.accept(bytes, length)) device_->signal(kWriteStartEvent);
 }
 
 void SerialPort::reArmRead() {
@@ -145,6 +160,11 @@ int SerialPort::bytesRead() const {
 
 void SerialPort::stop() {
   running_.store(0);
+  {
+    std::lock_guard<std::mutex> lock(lifeMutex_);
+    stopAsked_ = true;
+  }
+  stopWake_.notify_all();
   device_->signal(kStopEvent);
   std::unique_lock<std::mutex> lock(lifeMutex_);
   workerEnd_.wait_for(lock, kStopWait, [this] { return workerEnded_; });
@@ -160,144 +180,13 @@ void SerialPort::close() {
 
 void SerialPort::joinWorker() {
   if (!worker_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(lifeMutex_);
+    stopAsked_ = true;
+  }
+  stopWake_.notify_all();
   device_->signal(kStopEvent);
   worker_.join();
-}
-
-void SerialPort::workerLoop() {
-  running_.store(1);
-  readPending_ = false;
-  writeInFlight_ = false;
-  waitPending_ = false;
-  notify(kSerialStarted);
-
-  device_->signal(kReadStartEvent);
-  if (modemEvents_) device_->signal(kWaitStartEvent);
-  {
-    // Writes accepted while no worker ran are still queued.
-    std::lock_guard<std::mutex> lock(writeMutex_);
-    if (writeBusy_) device_->signal(kWriteStartEvent);
-  }
-
-  int error = 0;
-  for (;;) {
-    const int index = device_->waitForLowestSignalled(error);
-    if (index == kStopEvent) break;
-    if (index < 0 || index >= kSerialEventCount) break;
-    error = serve(index);
-    if (error != 0) break;
-  }
-
-  running_.store(0);
-  device_->closeDevice();
-  if (error != 0) {
-    // Without this line the bridge would go on deaf with nobody knowing why.
-    console_.print("Serielle Verbindung verloren: %s\n", device_->errorText(error).c_str());
-  }
-  notify(kSerialClosed);
-  std::lock_guard<std::mutex> lock(lifeMutex_);
-  workerEnded_ = true;
-  workerEnd_.notify_all();
-}
-
-int SerialPort::serve(int index) {
-  switch (index) {
-    case kReadDoneEvent:
-      return serveReadDone();
-    case kReadStartEvent:
-      return issueRead();
-    case kWriteDoneEvent:
-      return serveWriteDone();
-    case kWriteStartEvent:
-      return issueWrite();
-    case kWaitDoneEvent:
-      return serveWaitDone();
-    case kWaitStartEvent:
-      return issueWait();
-    default:
-      return 0;
-  }
-}
-
-int SerialPort::serveReadDone() {
-  const platform::RequestResult result = device_->readResult();
-  if (!result.ok) return result.error;
-  device_->reset(kReadDoneEvent);
-  bytesRead_ = result.count;
-  readPending_ = false;
-  // No next read here: the callback re-arms it once the byte is handled, so
-  // the next byte is read only after this one has been fed.
-  if (result.count > 0) notify(kSerialDataReceived);
-  return 0;
-}
-
-int SerialPort::issueRead() {
-  if (readPending_) return 0;
-  readPending_ = true;
-  return device_->startRead(readBuffer_.data(), readSize_.load());
-}
-
-int SerialPort::serveWriteDone() {
-  const platform::RequestResult result = device_->writeResult();
-  if (!result.ok) return result.error;
-  device_->reset(kWriteDoneEvent);
-  writeInFlight_ = false;
-  {
-    std::lock_guard<std::mutex> lock(writeMutex_);
-    if (queueCount_ > 0) {
-      device_->signal(kWriteStartEvent);
-    } else {
-      writeBusy_ = false;
-    }
-  }
-  notify(kSerialWriteDone);
-  return 0;
-}
-
-int SerialPort::issueWrite() {
-  if (writeInFlight_) return 0;
-  {
-    std::lock_guard<std::mutex> lock(writeMutex_);
-    if (!writeBusy_) return 0;
-    const std::size_t count = std::min(queueCount_, writeBuffer_.size());
-    for (std::size_t i = 0; i < count; ++i) {
-      writeBuffer_[i] = queue_[(queueHead_ + i) % queue_.size()];
-    }
-    queueHead_ = (queueHead_ + count) % queue_.size();
-    queueCount_ -= count;
-    writeLength_ = static_cast<int>(count);
-  }
-  writeInFlight_ = true;
-  return device_->startWrite(writeBuffer_.data(), writeLength_);
-}
-
-int SerialPort::serveWaitDone() {
-  const platform::RequestResult result = device_->modemWaitResult();
-  if (!result.ok) return result.error;
-  device_->reset(kWaitDoneEvent);
-  waitPending_ = false;
-  evaluateModemStatus();
-  device_->signal(kWaitStartEvent);
-  return 0;
-}
-
-int SerialPort::issueWait() {
-  if (waitPending_ || !modemEvents_) return 0;
-  waitPending_ = true;
-  return device_->startModemWait(&eventMask_);
-}
-
-void SerialPort::evaluateModemStatus() {
-  std::uint32_t lines = 0;
-  // Lines that cannot be read say nothing: no notification rather than a
-  // guessed one.
-  if (!device_->modemLines(lines)) return;
-  if ((eventMask_ & platform::kModemEventRing) != 0 && (lines & platform::kModemLineRing) != 0) {
-    notify(kSerialRing);
-  }
-  if ((eventMask_ & platform::kModemEventCarrier) != 0) {
-    notify((lines & platform::kModemLineCarrier) != 0 ? kSerialCarrierOn : kSerialCarrierOff);
-  }
 }
 
 void SerialPort::notify(int notification) {

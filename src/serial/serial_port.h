@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "diag/console.h"
 #include "seams/reply.h"
 #include "seams/traffic_log.h"
+#include "serial/write_queue.h"
 
 namespace p50x {
 
@@ -49,20 +51,20 @@ enum SerialOpenResult : int {
 // Threads: the console thread creates, opens, sets the read size, writes typed
 // keys, stops and closes; the worker serves the device and runs the callback;
 // write is also entered from the worker (replies).
-// Guards: writeMutex_ covers the write queue, the busy mark and the traffic log
-// pointer, so writes from both threads are queued whole and in order;
-// callbackMutex_ covers the installed callback; lifeMutex_ the worker's end.
-// Everything named "worker only" below is touched by the worker alone while it
-// runs, and by the console thread only while no worker exists.
+// Guards: the WriteQueue guards itself (writes from both threads are queued
+// whole and in order); callbackMutex_ covers the installed callback;
+// lifeMutex_ the worker's end and the stop request. Everything named "worker
+// only" below, and the device itself, is touched by the worker alone while it
+// runs (also when it opens a lost device again), and by the console thread
+// only while no worker exists. The worker's own code (loop and request
+// service) lives in serial_worker.cpp.
 class SerialPort final : public ReplySink {
  public:
   using Callback = std::function<void(SerialPort&, int notification)>;
 
   static constexpr int kMaxReadSize = 256;
-  static constexpr int kMaxWriteLength = 255;
-  // Room for replies that wait while the line is busy; a write that does not
-  // fit is dropped whole.
-  static constexpr std::size_t kWriteQueueSize = 4096;
+  static constexpr int kMaxWriteLength = WriteQueue::kMaxWriteLength;
+  static constexpr std::size_t kWriteQueueSize = WriteQueue::kSize;
 
   // The console shows why the line was lost if the worker ends on an I/O error.
   explicit SerialPort(Console& console);
@@ -73,6 +75,13 @@ class SerialPort final : public ReplySink {
   SerialPort& operator=(const SerialPort&) = delete;
 
   void setCallback(Callback callback);
+  // After the device fails (an I/O error, a hang-up, the device gone) the
+  // worker tries the same port name again every `interval`, with the same
+  // settings, and serves it again once it opens: the callback is told
+  // kSerialClosed at the loss and kSerialStarted when the line is back. Zero
+  // (the default) ends the worker at the loss, as the classic station did.
+  // Before open.
+  void setReopenInterval(std::chrono::milliseconds interval);
   // Where sent bytes are logged; nullptr: not logged. May change while running;
   // once it returns, no write uses the earlier log any more.
   void setTrafficLog(TrafficLog* log);
@@ -86,12 +95,20 @@ class SerialPort final : public ReplySink {
   void stop();
   void close();
 
-  // True from the start of the worker loop until it ends.
+  // True while the worker serves an open device (from the start of the
+  // worker loop until it ends, or until the device is lost).
   bool running() const { return running_.load(); }
   int readSize() const { return readSize_.load(); }
 
  private:
+  // Opens portName_ and applies the settings: one of the open result codes.
+  int openDevice();
   void workerLoop();
+  // Serves the open device until stop (0) or a failure (its platform error).
+  int serveDevice();
+  // After a loss: waits and tries again until the device is back (true) or
+  // stop is asked for (false).
+  bool awaitReopen();
   // Each returns 0, or the platform error that ends the worker loop.
   int serve(int index);
   int serveReadDone();
@@ -114,23 +131,22 @@ class SerialPort final : public ReplySink {
   std::string portName_;  // the whole name: device paths are long
   int baudRate_ = 0;
   int parity_ = 0;
+  int byteSize_ = 8;
+  std::chrono::milliseconds reopenInterval_{0};
 
   std::thread worker_;  // console thread only
   std::mutex lifeMutex_;
   std::condition_variable workerEnd_;
   bool workerEnded_ = true;  // guarded by lifeMutex_
+  // Set by stop (and close) before the stop event, cleared by open: what a
+  // worker waiting to reopen a lost device wakes for.
+  bool stopAsked_ = false;  // guarded by lifeMutex_
+  std::condition_variable stopWake_;
 
   std::mutex callbackMutex_;
   std::shared_ptr<const Callback> callback_;  // guarded by callbackMutex_
 
-  std::mutex writeMutex_;
-  TrafficLog* log_ = nullptr;                          // guarded by writeMutex_
-  std::array<std::uint8_t, kWriteQueueSize> queue_{};  // guarded by writeMutex_
-  std::size_t queueHead_ = 0;                          // guarded by writeMutex_
-  std::size_t queueCount_ = 0;                         // guarded by writeMutex_
-  // From the acceptance of a write until the worker finds the queue empty at a
-  // write's completion: while set, the worker owns the start of the next write.
-  bool writeBusy_ = false;  // guarded by writeMutex_
+  WriteQueue writes_;
 
   // Worker only.
   bool readPending_ = false;

@@ -15,6 +15,11 @@
 
 #include "support/recording.h"
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 namespace p50x {
 namespace {
 
@@ -104,6 +109,35 @@ TEST_F(TrafficMonitorTest, FileThatWillNotOpenIsReportedAndLoggingStaysOff) {
   monitor_.close();
   EXPECT_FALSE(fs::exists(missing));
 }
+
+#ifndef _WIN32
+// The file's size limit plays the full disk: writes beyond it fail (with
+// "File too large"), and raising it lets them through again. Each change is
+// said once; everything else goes on as before.
+TEST_F(TrafficMonitorTest, WriteErrorsAreSaidOnceAndSoIsTheirEnd) {
+  ::signal(SIGXFSZ, SIG_IGN);  // the limit is an error code, not the end of the test
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  monitor_.open(path_.string().c_str());
+  rlimit small = saved;
+  small.rlim_cur = 2000;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const Bytes burst(100, 0x5A);
+  for (int i = 0; i < 200; ++i) i % 2 ? sent(burst) : received(burst);
+  const std::string failure =
+      std::string("Fehler beim Schreiben der Monitordatei: ") + std::strerror(EFBIG) + "\n";
+  EXPECT_EQ(console_.errText(), failure);
+
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+  sent(bytes({0x01}));
+  sent(bytes({0x02}));
+  EXPECT_EQ(console_.outText(), "MonitorFlag=1\nMonitordatei wird wieder geschrieben.\n");
+  monitor_.close();
+  EXPECT_EQ(console_.errText(), failure) << "said once";
+  const std::string text = contents();
+  EXPECT_EQ(text.substr(text.size() - 3), "02 ") << "logging goes on";
+}
+#endif
 
 // A reply on the serial worker and a typed key on the console thread never
 // share a line: every R line holds only received bytes, every S line only

@@ -46,6 +46,7 @@ class BridgeProcess {
   // Waits for the end; returns the exit status, or -1 on a deadline / a signal.
   int waitForExit(std::chrono::milliseconds deadline = std::chrono::seconds(10));
   bool running() const { return pid_ > 0 && !exited_; }
+  int pid() const { return pid_; }
 
  private:
   void drain(int fd, std::string& into);
