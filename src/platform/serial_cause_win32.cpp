@@ -5,22 +5,14 @@
 #include <string>
 
 #include "platform/serial_cause.h"
+#include "platform/system_error_text_win32.h"
 #include "platform/windows_device_name.h"
 
 namespace p50x::platform {
 namespace {
 
 std::string errorText(DWORD error) {
-  char buffer[256] = {};
-  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, buffer, sizeof buffer, nullptr);
-  std::string text(buffer, length);
-  while (!text.empty() &&
-         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
-    text.pop_back();
-  }
-  if (text.empty()) text = "Fehler " + std::to_string(error);
-  return text;
+  return systemErrorText(error);
 }
 
 SerialOpenDiagnosis fromOpenError(DWORD error) {

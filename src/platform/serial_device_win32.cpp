@@ -9,9 +9,10 @@
 #include <string>
 
 #include "platform/serial_device.h"
-#include "platform/windows_device_name.h"
 #include "platform/serial_events_win32.h"
 #include "platform/serial_line_win32.h"
+#include "platform/system_error_text_win32.h"
+#include "platform/windows_device_name.h"
 
 namespace p50x::platform {
 namespace {
@@ -154,16 +155,7 @@ class Win32SerialDevice final : public SerialDevice {
   bool modemLines(std::uint32_t& lines) override { return readModemLines(device_, lines); }
 
   std::string errorText(int error) const override {
-    char buffer[256] = {};
-    const DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                         static_cast<DWORD>(error), 0, buffer, sizeof buffer, nullptr);
-    std::string text(buffer, length);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-      text.pop_back();
-    }
-    if (text.empty()) text = "Fehler " + std::to_string(error);
-    return text;
+    return systemErrorText(static_cast<DWORD>(error));
   }
 
  private:

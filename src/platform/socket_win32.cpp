@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/socket.h"
+#include "platform/system_error_text_win32.h"
 
 namespace p50x::platform {
 
@@ -72,17 +73,7 @@ int lastSocketError() {
 // The system's message in its own language; Winsock numbers are system error
 // numbers, so FormatMessage knows them.
 std::string socketErrorText(int error) {
-  char buffer[256] = {};
-  const DWORD length =
-      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(error), 0, buffer, sizeof buffer, nullptr);
-  std::string text(buffer, length);
-  while (!text.empty() &&
-         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
-    text.pop_back();
-  }
-  if (text.empty()) text = "Fehler " + std::to_string(error);
-  return text;
+  return systemErrorText(static_cast<DWORD>(error));
 }
 
 SocketHandle createStreamSocket() {

@@ -3,7 +3,10 @@
 // too: it must find nothing, and no report may be lost or misdirected.
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include <atomic>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,7 +103,12 @@ TEST(LayoutThreads, CommandedStateIsReadWhileTheSerialSideRunsCommands) {
 
   constexpr int kRounds = 500;
   std::atomic<bool> done{false};
-  std::thread serial([&] {
+  // The commands start once the reader runs, so the two overlap also where a
+  // new thread gets going slowly (under Wine the commands could otherwise be
+  // over before the first read).
+  std::promise<void> readerRunning;
+  std::thread serial([&, started = readerRunning.get_future()] {
+    started.wait();
     test::RecordingSink sink;
     ReplyChannel channel(sink);
     for (int round = 0; round < kRounds; ++round) {
@@ -112,7 +120,8 @@ TEST(LayoutThreads, CommandedStateIsReadWhileTheSerialSideRunsCommands) {
   });
 
   int replays = 0;
-  while (!done) {
+  readerRunning.set_value();
+  do {
     std::vector<HostMessage> locoMessages;
     locos.appendCommandedMessages(locoMessages);
     std::vector<HostMessage> turnoutMessages;
@@ -130,7 +139,7 @@ TEST(LayoutThreads, CommandedStateIsReadWhileTheSerialSideRunsCommands) {
       const std::string turnout = m.text;
       EXPECT_TRUE(turnout == "305;W2;0;\n" || turnout == "305;W2;1;\n") << turnout;
     }
-  }
+  } while (!done);
   serial.join();
   EXPECT_GT(replays, 0);
 }
