@@ -3,8 +3,6 @@
 // too: it must find nothing, and no report may be lost or misdirected.
 #include <gtest/gtest.h>
 
-#include <future>
-
 #include <atomic>
 #include <future>
 #include <string>
