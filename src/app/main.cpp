@@ -31,6 +31,9 @@ int main(int argc, char** argv) {
   if (commandLine.action != p50x::CommandLine::Action::kRun) {
     return p50x::answerCommandLine(commandLine, console);
   }
+  // Start-up may block in a connect before there is anything to write out or
+  // take down: a stop request then ends the bridge at once, with its status.
+  p50x::platform::endOnStopRequests();
   p50x::Bridge bridge(console, p50x::platform::kMonitorOpenFailureText);
   return bridge.run(argc, argv, [] {
     p50x::platform::deferStopRequests();

@@ -10,6 +10,11 @@ namespace p50x::platform {
 // broken pipe is an error code, never a signal that ends the bridge.
 void ignoreBrokenPipe();
 
+// From now on a stop request (Ctrl-C, termination, hang-up; console close on
+// Windows) ends the process at once with the bridge's usual exit status 1,
+// rather than by the signal's own action, until deferStopRequests.
+void endOnStopRequests();
+
 // Routes the system's stop requests (Ctrl-C, termination, hang-up of the
 // controlling terminal; console close on Windows) into KeyInput::readKey from
 // now on. Before this is called a stop request ends the process at once, which

@@ -51,6 +51,10 @@ void ignoreBrokenPipe() {
   ::signal(SIGPIPE, SIG_IGN);
 }
 
+void endOnStopRequests() {
+  installStopHandlers();
+}
+
 void deferStopRequests() {
   installStopHandlers();
   gDeferStop.store(true);

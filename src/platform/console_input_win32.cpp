@@ -138,6 +138,10 @@ unsigned __stdcall readStream(void* argument) {
 
 void ignoreBrokenPipe() {}  // Windows raises no signal for a broken pipe
 
+void endOnStopRequests() {
+  installStopHandlers();
+}
+
 void deferStopRequests() {
   installStopHandlers();
   gDeferStop.store(true);
