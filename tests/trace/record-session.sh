@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Records the monitor file that the trace golden test reads: two real runs of
 # the built bridge with the host simulator, driven through its pseudo-terminal.
-# Run 1 stays in mixed mode (text, binary and one-byte commands, commands
-# without a reply, a key typed on the console while a command is held, which
-# the station then completes with the bytes after it); run 2 is a P50X-only
-# session with a command cut short by a pause.
+# Run 1 stays in mixed mode (text, binary and one-byte commands, a command
+# without a reply, a command cut short by a pause and the command after it,
+# a key typed on the console); run 2 is a P50X-only session with a command
+# cut short by a pause.
 # Usage: tests/trace/record-session.sh [BUILD] [OUT]   (defaults: build,
 # tests/trace/session-monitor.txt)
 set -euo pipefail
@@ -83,8 +83,8 @@ send 'X\xc9'                     # XEvtLok
 send 'X\xa6'                     # XPwrOff
 send 'X\xa7'                     # XPwrOn
 send 'X\xff'                     # unknown opcode
-send 'X\x80\x03'; sleep 0.3      # XLok cut short...
-send 'X\xa2'                     # ...and what follows it
+send 'X\x80\x03'; sleep 0.3      # XLok cut short: dropped after 200 ms...
+send 'X\xa2'                     # ...so what follows is a command of its own
 printf 'A' >&6; sleep 0.3        # a key typed on the bridge's console
 send 'ZzA0\r'
 stop_bridge

@@ -28,8 +28,8 @@ std::vector<std::string> linesOf(const std::string& text) {
 }
 
 // tests/trace/session-monitor.txt comes from tests/trace/record-session.sh:
-// a mixed-mode run with text commands, unanswered commands, a typed key and a
-// command held across it, then a P50X-only run with a command cut short.
+// a mixed-mode run with text commands, a command without a reply, a command
+// cut short and a typed key, then a P50X-only run with a command cut short.
 TEST(TraceFiles, RecordedSessionMatchesItsGoldenTrace) {
   const std::string monitor = p50x::test::readFile(P50X_TRACE_DATA "/session-monitor.txt");
   const std::string golden = p50x::test::readFile(P50X_TRACE_DATA "/session-trace.txt");
