@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <latch>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
@@ -145,10 +146,19 @@ TEST_F(TrafficMonitorTest, WriteErrorsAreSaidOnceAndSoIsTheirEnd) {
 TEST_F(TrafficMonitorTest, CallsFromTwoThreadsNeverInterleave) {
   monitor_.open(path_.string().c_str());
   constexpr int kCalls = 20000;
-  std::latch start(2);
+  // Both loggers start together. A mutex and a condition variable rather than
+  // std::latch: the Windows build's library implements the latch's wait with
+  // a pool that can miss a wake-up, and the test then hangs under Wine.
+  std::mutex startMutex;
+  std::condition_variable startCv;
+  int arrived = 0;
   auto run = [&](bool send) {
     const Bytes b = send ? bytes({0xAA, 0xAA, 0xAA}) : bytes({0xBB, 0xBB, 0xBB});
-    start.arrive_and_wait();
+    {
+      std::unique_lock<std::mutex> lock(startMutex);
+      if (++arrived == 2) startCv.notify_all();
+      startCv.wait(lock, [&] { return arrived == 2; });
+    }
     for (int i = 0; i < kCalls; ++i) send ? sent(b) : received(b);
   };
   std::thread a(run, true);
