@@ -50,6 +50,7 @@ void TurnoutTable::loadEntries(ListSource& source) {
     e.addressHigh = low8(r.numbers[1]);
     e.statusFlag = r.numbers[2];
     e.partner = r.numbers[3];
+    e.line = r.line;
     loaded.push_back(e);
   });
   std::reverse(loaded.begin(), loaded.end());
@@ -168,6 +169,14 @@ void TurnoutTable::xTrntGrp(ReplyChannel& reply, int group) {
 // X CA -> 00: turnout events are never reported.
 void TurnoutTable::xEvtTrn(ReplyChannel& reply) {
   reply.send({0x00});
+}
+
+std::vector<ListDuplicate> TurnoutTable::duplicates() const {
+  std::vector<ListedEntry> walk;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Entry& e : entries_)
+    walk.push_back({e.name, e.line, e.addressLow + 256 * e.addressHigh});
+  return findDuplicates(walk, true);
 }
 
 void TurnoutTable::hostTurnout(const char* name, int /*number*/) {
