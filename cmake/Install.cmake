@@ -8,6 +8,7 @@ set(P50X_EXAMPLES
     ${PROJECT_SOURCE_DIR}/examples/Loks.txt
     ${PROJECT_SOURCE_DIR}/examples/Melder.txt
     ${PROJECT_SOURCE_DIR}/examples/Weichen.txt
+    ${PROJECT_SOURCE_DIR}/examples/example-host.py
     ${PROJECT_SOURCE_DIR}/packaging/mylayout.conf)
 
 if(WIN32)

@@ -39,6 +39,7 @@ usr/local/share/doc/p50x-bridge/examples/Config.txt
 usr/local/share/doc/p50x-bridge/examples/Loks.txt
 usr/local/share/doc/p50x-bridge/examples/Melder.txt
 usr/local/share/doc/p50x-bridge/examples/Weichen.txt
+usr/local/share/doc/p50x-bridge/examples/example-host.py
 usr/local/share/doc/p50x-bridge/examples/mylayout.conf
 usr/local/share/man/man1/p50x-bridge.1.gz
 usr/local/share/man/man1/p50x-hostsim.1.gz
@@ -97,6 +98,7 @@ $folder/examples/Config.txt
 $folder/examples/Loks.txt
 $folder/examples/Melder.txt
 $folder/examples/Weichen.txt
+$folder/examples/example-host.py
 $folder/examples/mylayout.conf
 $folder/p50x-bridge.exe
 $folder/p50x-hostsim.exe

@@ -75,7 +75,7 @@ bool hasLinesInOrder(const std::string& text, const std::vector<std::string>& li
   return true;
 }
 
-TEST_F(CheckEndToEnd, GoodAndBadFilesAreNamedAndNothingIsOpened) {
+TEST_F(CheckEndToEnd, NamesProblemsAndOpensNothing) {
   const std::string loaded = "Lokliste:        1 Lokomotive aus Loks.txt";
   const std::vector<CheckCase> cases = {
       {"good files",
@@ -139,7 +139,7 @@ TEST_F(CheckEndToEnd, GoodAndBadFilesAreNamedAndNothingIsOpened) {
   EXPECT_EQ(readFile(dir_ + "/monitor.txt"), "") << "the monitor file is not touched";
 }
 
-TEST_F(CheckEndToEnd, AFileThatCannotBeReadOrAWrongCallEndsIt) {
+TEST_F(CheckEndToEnd, RefusesAMissingFileAndWrongCalls) {
   EXPECT_EQ(check({"--check", "Fehlt.conf"}), 1);
   EXPECT_EQ(bridge_->output(),
             "Config-Datei:            Fehlt.conf\nErgebnis: Fehler oben; der Start endete hier.\n");

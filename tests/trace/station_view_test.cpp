@@ -31,7 +31,7 @@ const std::string kNoLocos = "locomotives: none commanded";
 const std::string kNoTurnouts = "turnouts: none switched";
 const std::string kNoContacts = "contacts occupied: none";
 
-TEST(StationView, WhatTheStationCarriedOutShowsWhatItRefusedOrLeftUnansweredDoesNot) {
+TEST(StationView, ShowsWhatTheStationCarriedOut) {
   struct Case {
     const char* what;
     std::string monitor;
