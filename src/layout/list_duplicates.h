@@ -31,4 +31,14 @@ struct ListedEntry {
 // has too, in file order; an entry hidden both ways is named twice.
 std::vector<ListDuplicate> findDuplicates(const std::vector<ListedEntry>& walk, bool byAddress);
 
+// The same for entries that have a name, a line and the two address bytes.
+template <typename Entry>
+std::vector<ListDuplicate> findAddressedDuplicates(const std::vector<Entry>& walk) {
+  std::vector<ListedEntry> listed;
+  listed.reserve(walk.size());
+  for (const Entry& e : walk)
+    listed.push_back({e.name, e.line, e.addressLow + 256 * e.addressHigh});
+  return findDuplicates(listed, true);
+}
+
 }  // namespace p50x

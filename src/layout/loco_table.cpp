@@ -218,11 +218,8 @@ void LocoTable::appendCommandedMessages(std::vector<HostMessage>& messages) cons
 }
 
 std::vector<ListDuplicate> LocoTable::duplicates() const {
-  std::vector<ListedEntry> walk;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const Entry& e : entries_)
-    walk.push_back({e.name, e.line, e.addressLow + 256 * e.addressHigh});
-  return findDuplicates(walk, true);
+  return findAddressedDuplicates(entries_);
 }
 
 }  // namespace p50x

@@ -172,11 +172,8 @@ void TurnoutTable::xEvtTrn(ReplyChannel& reply) {
 }
 
 std::vector<ListDuplicate> TurnoutTable::duplicates() const {
-  std::vector<ListedEntry> walk;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const Entry& e : entries_)
-    walk.push_back({e.name, e.line, e.addressLow + 256 * e.addressHigh});
-  return findDuplicates(walk, true);
+  return findAddressedDuplicates(entries_);
 }
 
 void TurnoutTable::hostTurnout(const char* name, int /*number*/) {
