@@ -18,7 +18,8 @@ namespace {
 
 // Passes every text on and notes whether one was a notice, so the verdict
 // can say whether the lines above it hold any. The "Config-Datei:" line that
-// every read of the configuration begins with is none.
+// every read of the configuration begins with is none. Threads: any that
+// writes through it; the flag is atomic and the target guards itself.
 class NoticeWatch final : public Console {
  public:
   explicit NoticeWatch(Console& target) : target_(target) {}

@@ -62,7 +62,8 @@ int usageError(const std::string& message) {
 }
 
 // The list reader's notices about lines it skips go with the errors, so that
-// the state on standard output stays the state alone.
+// the state on standard output stays the state alone. Threads: the main
+// thread only.
 class ErrorsOnly final : public p50x::Console {
  public:
   void out(std::string_view text) override { console_.err(text); }
@@ -73,7 +74,8 @@ class ErrorsOnly final : public p50x::Console {
 };
 
 // Shows the state when it differs from what was shown last: redrawn in place
-// on a terminal, else as a new block after a blank line.
+// on a terminal, else as a new block after a blank line. Threads: the main
+// thread only (the follower calls back on it).
 class StateScreen {
  public:
   explicit StateScreen(const p50x::trace::StationView& view, bool inPlace)
