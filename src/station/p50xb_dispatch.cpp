@@ -21,7 +21,7 @@ int s(std::uint8_t byte) {
 // modes differ only where a P50X-only client can rely on being the station's
 // only controller (XEvent, XEvtLok, XSensOff, XTrnt).
 void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyChannel& reply,
-                   Console& console, const StationTargets& t, StationMode mode) {
+                   OpcodeNotices& notices, const StationTargets& t, StationMode mode) {
   const bool p50xOnly = mode == StationMode::P50XOnly;
   const bool halted = t.station != nullptr && t.station->halted();
   switch (row.handler) {
@@ -114,20 +114,24 @@ void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyCh
     case CommandHandler::XEvtSen:  // CB -> records, 00
       if (t.feedback) t.feedback->xEvtSen(reply);
       break;
+    case CommandHandler::Accepted:  // C0 hh mm dd ff -> 00; D2 -> 00 (no data)
+      reply.send({ReplyStatus::kOk});
+      break;
     case CommandHandler::NotSupported:  // -> 01, never a pretended success
-      console.print("P50Xb-Befehl %s nicht unterstuetzt.\n", row.name);
+      notices.print(in[0], "P50Xb-Befehl %s nicht unterstuetzt.\n", row.name);
       reply.send({ReplyStatus::kNotSupported});
       break;
     case CommandHandler::EmbeddedP50:  // C6 b -> nothing; C7 b b -> nothing
       if (row.lastIndex == 2) {
-        console.print("%s: P50-Befehl %02x ignoriert.\n", row.name, static_cast<unsigned>(in[1]));
+        notices.print(in[0], "%s: P50-Befehl %02x ignoriert.\n", row.name,
+                      static_cast<unsigned>(in[1]));
       } else {
-        console.print("%s: P50-Befehl %02x %02x ignoriert.\n", row.name,
+        notices.print(in[0], "%s: P50-Befehl %02x %02x ignoriert.\n", row.name,
                       static_cast<unsigned>(in[1]), static_cast<unsigned>(in[2]));
       }
       break;
     case CommandHandler::ProgrammingTrack:  // -> 01
-      console.print("Programmiergleis-Befehl %02x nicht unterstuetzt.\n",
+      notices.print(in[0], "Programmiergleis-Befehl %02x nicht unterstuetzt.\n",
                     static_cast<unsigned>(in[0]));
       reply.send({ReplyStatus::kNotSupported});
       break;

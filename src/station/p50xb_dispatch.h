@@ -3,10 +3,10 @@
 
 #include <cstdint>
 
-#include "diag/console.h"
 #include "seams/reply.h"
 #include "seams/station_mode.h"
 #include "station/command_table.h"
+#include "station/opcode_notices.h"
 
 namespace p50x {
 
@@ -27,8 +27,8 @@ struct StationTargets {
 // `command` points at the opcode of a complete command of `row`, followed by
 // its parameter bytes; a "X"/"x" prefix, if it came with one, lies before it
 // and plays no part. Notices about commands the station does not carry out go
-// to `console`.
+// to `notices`, once per opcode.
 void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* command, ReplyChannel& reply,
-                   Console& console, const StationTargets& targets, StationMode mode);
+                   OpcodeNotices& notices, const StationTargets& targets, StationMode mode);
 
 }  // namespace p50x

@@ -1,0 +1,107 @@
+// What control software written for related stations sends: the commands of
+// the wider family framed whole, and a console that a polling driver cannot
+// fill.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "full_station.h"
+
+namespace p50x {
+namespace {
+
+using test::bytes;
+using test::Bytes;
+using test::text;
+
+// A command of the wider family whose parameter bytes, read on their own,
+// would be commands: 00 the one-byte command, CR the end of a text line, "X"
+// and an opcode a binary command.
+struct WiderCommand {
+  const char* name;
+  Bytes command;  // without the "X" prefix
+  Bytes reply;
+  std::string console = {};
+};
+
+// clang-format off
+const WiderCommand kWider[] = {
+    {"XClkSet, minute 00",   {0xC0, 0x00, 0x0D, 'X', 0xA2},       {0x00}},
+    {"XClkSet, minute CR",   {0xC0, 0x0D, 'X', 0xC4, 0x00},       {0x00}},
+    {"XClkSet, an opcode",   {0xC0, 'X', 0xA0, 0x00, 0x0D},       {0x00}},
+    {"XSoSet",               {0xA3, 0x00, 'X', 0xA0},             {0x01},
+     "P50Xb-Befehl XSoSet nicht unterstuetzt.\n"},
+    {"XEvtBiDi",             {0xD2},                              {0x00}},
+    {"XPomAcc",              {0xDF, 0x00, 0x0D, 'X', 0xA2, 0xC4}, {0x01},
+     "P50Xb-Befehl XPomAcc nicht unterstuetzt.\n"},
+};
+// clang-format on
+
+TEST(WiderFamily, ParameterBytesAreNeverAnsweredAsCommands) {
+  for (const StationMode mode : {StationMode::Mixed, StationMode::P50XOnly}) {
+    const bool mixed = mode == StationMode::Mixed;
+    for (const WiderCommand& c : kWider) {
+      for (const bool oneDelivery : {false, true}) {
+        SCOPED_TRACE(std::string(c.name) + (mixed ? " / mixed" : " / P50X-only") +
+                     (oneDelivery ? " / one delivery" : " / byte by byte"));
+        test::FullStation s;
+        if (!mixed) s.enterP50XOnly();
+        Bytes in = c.command;
+        if (mixed) in.insert(in.begin(), 'X');
+        if (oneDelivery) {
+          s.assembler.feed(static_cast<int>(in.size()), in.data());
+        } else {
+          s.feedEach(in);
+        }
+        EXPECT_EQ(s.sink.writes, std::vector<Bytes>{c.reply});
+        EXPECT_EQ(s.assembler.inputCount(), 0);
+        // The next command is answered as if nothing had come before it.
+        EXPECT_EQ(s.send(mixed ? bytes({'X', 0xA2}) : bytes({0xA2})), bytes({0x08}));
+        EXPECT_EQ(s.consoleText(), c.console);
+        EXPECT_EQ(s.hostMessages(), std::vector<std::string>{});
+      }
+    }
+  }
+}
+
+// A driver polls what the station does not carry out a few times a second:
+// every command is answered, the console says it once per opcode and run,
+// whichever mode it comes in.
+TEST(WiderFamily, NoticesArePrintedOncePerOpcode) {
+  struct Case {
+    const char* name;
+    Bytes command;  // without the "X" prefix
+    Bytes reply;
+    std::string notice;
+  };
+  const Case cases[] = {
+      {"unknown opcode", {0xFF}, {0x01}, "Unbekannter P50Xb-Befehl ff\n"},
+      {"not supported", {0x91, 5, 0}, {0x01}, "P50Xb-Befehl XTrntX nicht unterstuetzt.\n"},
+      {"programming track",
+       {0xEC, 1, 2},
+       {0x01},
+       "Programmiergleis-Befehl ec nicht unterstuetzt.\n"},
+      {"embedded P50, no reply", {0xC6, 0x61}, {}, "XP50Len1: P50-Befehl 61 ignoriert.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FullStation s;
+    Bytes prefixed = c.command;
+    prefixed.insert(prefixed.begin(), 'X');
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(s.send(prefixed), c.reply);
+    EXPECT_EQ(s.consoleText(), c.notice);
+    s.enterP50XOnly();
+    EXPECT_EQ(s.send(c.command), c.reply);
+    EXPECT_EQ(s.consoleText(), "");
+  }
+  // Each opcode has a notice of its own.
+  test::FullStation s;
+  EXPECT_EQ(s.send({'X', 0xFF, 'X', 0xFE, 'X', 0xFF, 'X', 0x82}), bytes({1, 1, 1, 1}));
+  EXPECT_EQ(s.consoleText(),
+            "Unbekannter P50Xb-Befehl ff\nUnbekannter P50Xb-Befehl fe\n"
+            "Unbekannter P50Xb-Befehl 82\n");
+}
+
+}  // namespace
+}  // namespace p50x
