@@ -191,6 +191,9 @@ void CommandAssembler::sendTextReply(TextReply reply) {
       std::memcpy(reply_.area(), kBaudReply, sizeof kBaudReply - 1);
       reply_.send(sizeof kBaudReply - 1);
       break;
+    case TextReply::Halt:
+      haltLayout(targets_, reply_, {'O', 'k', kCr});
+      break;
     case TextReply::ModuleParameter: {
       const int parameter = targets_.feedback != nullptr ? targets_.feedback->moduleParameter() : 0;
       char* area = reinterpret_cast<char*>(reply_.area());

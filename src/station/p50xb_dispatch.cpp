@@ -15,6 +15,14 @@ int s(std::uint8_t byte) {
 }
 }  // namespace
 
+void haltLayout(const StationTargets& t, ReplyChannel& reply,
+                std::initializer_list<std::uint8_t> answer) {
+  if (!t.station) return;
+  t.station->halt();
+  reply.send(answer);
+  if (t.locos) t.locos->haltAll();
+}
+
 // Every row is answered in both modes except XP50Len1/2, which a station never
 // answers: a client that gets an answer it did not wait for reads it as the
 // reply to its next command, and from then on every reply is one off. The
@@ -86,9 +94,7 @@ void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyCh
       if (t.station) t.station->xSoGet(reply);
       break;
     case CommandHandler::XHalt:  // A5 -> 00; then speed and light of every moving loco
-      if (!t.station) break;
-      t.station->xHalt(reply);
-      if (t.locos) t.locos->haltAll();
+      haltLayout(t, reply, {ReplyStatus::kOk});
       break;
     case CommandHandler::XPwrOff:  // A6 -> 00
       if (t.station) t.station->xPwrOff(reply);

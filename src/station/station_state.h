@@ -22,7 +22,9 @@ class StationState {
   void xVer(ReplyChannel& reply);     // X A0 -> 03 01 04 06 04 00 13 07 56 00
   void xStatus(ReplyChannel& reply);  // X A2 -> status
   void xSoGet(ReplyChannel& reply);   // X A4 lo hi -> 02
-  void xHalt(ReplyChannel& reply);    // X A5 -> 00, halt bit set
+  // X A5 and the text XHALT: halt bit set. The caller answers and stops the
+  // locomotives (haltLayout).
+  void halt();
   void xPwrOff(ReplyChannel& reply);  // X A6 -> 00, power and halt bits cleared
   void xPwrOn(ReplyChannel& reply);   // X A7 -> 00, status = 08
   // X C8 -> 00, or 04 when the feedback image changed since XEvtSen last

@@ -103,5 +103,60 @@ TEST(WiderFamily, NoticesArePrintedOncePerOpcode) {
             "Unbekannter P50Xb-Befehl 82\n");
 }
 
+// One driver sends the emergency stop as text and reads the answer up to its
+// CR: the layout stops as after XHalt, and nothing is left to be read.
+TEST(TextHalt, StopsTheLayoutAndIsAnsweredOkCr) {
+  struct Case {
+    const char* line;
+    StationMode mode;
+    bool halts;
+    std::string console;
+  };
+  constexpr auto mixed = StationMode::Mixed;
+  constexpr auto only = StationMode::P50XOnly;
+  const Case cases[] = {
+      {"XHALT\r", mixed, true, ""},
+      {"xHALT\r", mixed, true, ""},
+      {"XHALT\r", only, true, ""},
+      {"xHALT\r", only, true, ""},
+      {"HALT\r", only, true, ""},  // the lead is optional in P50X-only mode
+      {"HALT\r", mixed, false, "P50-Befehl\n"},
+      {"Xhalt\r", mixed, false, "P50a-Befehl\n"},
+      {"XHALT!\r", mixed, false, "P50a-Befehl\n"},
+      {"XHALT!\r", only, false, "P50a-Befehl\n"},
+  };
+  for (const Case& c : cases) {
+    for (const bool oneDelivery : {false, true}) {
+      SCOPED_TRACE(std::string(c.line) + (c.mode == mixed ? " / mixed" : " / P50X-only") +
+                   (oneDelivery ? " / one delivery" : " / byte by byte"));
+      test::FullStation s;
+      if (c.mode == only) s.enterP50XOnly();
+      const Bytes prefix = c.mode == mixed ? bytes({'X'}) : Bytes{};
+      auto prefixed = [&](Bytes command) {
+        command.insert(command.begin(), prefix.begin(), prefix.end());
+        return command;
+      };
+      EXPECT_EQ(s.send(prefixed({0x80, 3, 0, 50, 0x30})), bytes({0x00}));
+      s.hostMessages();
+      const Bytes in = text(c.line);
+      s.sink.clear();
+      if (oneDelivery) {
+        s.assembler.feed(static_cast<int>(in.size()), in.data());
+      } else {
+        s.feedEach(in);
+      }
+      const std::vector<Bytes> answer = {text("Ok\r")};
+      const std::vector<std::string> stopped = {"371;Lok1;1;0.0\n", "381;Lok1;1\n"};
+      EXPECT_EQ(s.sink.writes, c.halts ? answer : std::vector<Bytes>{});
+      EXPECT_EQ(s.hostMessages(), c.halts ? stopped : std::vector<std::string>{});
+      EXPECT_EQ(s.consoleText(), c.console);
+      EXPECT_EQ(s.assembler.mode(), c.mode);
+      EXPECT_EQ(s.send(prefixed({0xA2})), bytes({c.halts ? 0x18 : 0x08}));
+      // Halted as by XHalt: a speed is refused until the power comes on.
+      EXPECT_EQ(s.send(prefixed({0x80, 3, 0, 50, 0x30})), bytes({c.halts ? 0x41 : 0x00}));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace p50x
