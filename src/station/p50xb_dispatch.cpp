@@ -27,7 +27,7 @@ void haltLayout(const StationTargets& t, ReplyChannel& reply,
 // answers: a client that gets an answer it did not wait for reads it as the
 // reply to its next command, and from then on every reply is one off. The
 // modes differ only where a P50X-only client can rely on being the station's
-// only controller (XEvent, XEvtLok, XSensOff, XTrnt).
+// only controller (XEvent, XSensOff).
 void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyChannel& reply,
                    OpcodeNotices& notices, const StationTargets& t, StationMode mode) {
   const bool p50xOnly = mode == StationMode::P50XOnly;
@@ -105,14 +105,15 @@ void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyCh
     case CommandHandler::XNop:  // C4 -> 00
       reply.send({ReplyStatus::kOk});
       break;
-    case CommandHandler::XEvent:  // C8 -> 00 | 04 (P50X-only: feedback changed)
+    case CommandHandler::XEvent:  // C8 -> 00 | 01 locos to report | 04 feedback (P50X-only)
       if (t.station) {
+        const bool locos = p50xOnly && t.locos != nullptr && t.locos->reportWaiting();
         const bool changed = p50xOnly && t.feedback != nullptr && t.feedback->changedSinceReport();
-        t.station->xEvent(reply, changed);
+        t.station->xEvent(reply, locos, changed);
       }
       break;
-    case CommandHandler::XEvtLok:  // C9 -> records, 80 | 80 (P50X-only)
-      if (t.locos) t.locos->xEvtLok(reply, mode);
+    case CommandHandler::XEvtLok:  // C9 -> records of the locos XHalt stopped, 80 | 80
+      if (t.locos) t.locos->xEvtLok(reply);
       break;
     case CommandHandler::XEvtTrn:  // CA -> 00
       if (t.turnouts) t.turnouts->xEvtTrn(reply);

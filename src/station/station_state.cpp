@@ -36,8 +36,11 @@ void StationState::xPwrOn(ReplyChannel& reply) {
   reply.send({ReplyStatus::kOk});
 }
 
-void StationState::xEvent(ReplyChannel& reply, bool feedbackChanged) {
-  reply.send({feedbackChanged ? kFeedbackEventBit : ReplyStatus::kOk});
+void StationState::xEvent(ReplyChannel& reply, bool locosToReport, bool feedbackChanged) {
+  std::uint8_t events = ReplyStatus::kOk;
+  if (locosToReport) events |= kLocoEventBit;
+  if (feedbackChanged) events |= kFeedbackEventBit;
+  reply.send({events});
 }
 
 }  // namespace p50x

@@ -103,6 +103,58 @@ TEST(WiderFamily, NoticesArePrintedOncePerOpcode) {
             "Unbekannter P50Xb-Befehl 82\n");
 }
 
+// A mixed-mode program polls XEvtLok and takes every record as a change made
+// elsewhere: its own commands must never come back, a halt's stops once. In
+// P50X-only mode XEvent's bit 0 says when a report waits.
+TEST(LocoEvents, OnlyTheHaltsStopsAreReportedOnceInBothModes) {
+  struct Case {
+    const char* name;
+    std::vector<Bytes> commands;  // without the "X" prefix
+    Bytes report;                 // the first XEvtLok after them
+  };
+  const Bytes end = {0x80};
+  // Lok1 (3) moving forward with light, F1 and F8 (F9 to F16 are not in the
+  // record), Lok2 (4) standing: only Lok1 is stopped.
+  const Bytes halted = {0x00, 0x81, 3, 0xC0, 0x00, 0x80};
+  const std::vector<Bytes> moving = {
+      {0x80, 3, 0, 50, 0x30}, {0x88, 3, 0, 0x81}, {0x89, 3, 0, 0xFF}};
+  auto then = [&](std::vector<Bytes> more) {
+    std::vector<Bytes> all = moving;
+    all.insert(all.end(), more.begin(), more.end());
+    return all;
+  };
+  const Case cases[] = {
+      {"the locomotive and function commands", then({{0x81, 4, 0, 5, 0x20}, {0x8A, 3, 0, 1, 1}}),
+       end},
+      {"the status commands", then({{0x84, 3, 0}, {0x8C, 3, 0}, {0x8D, 3, 0}, {0x8E, 3, 0}}), end},
+      {"power and turnouts", then({{0xA6}, {0xA7}, {0x90, 5, 0xC0}}), end},
+      {"XHalt", then({{0xA5}}), halted},
+      {"XHalt, then the same speed refused", then({{0xA5}, {0x80, 3, 0, 50, 0x30}}), end},
+      {"XHalt, then a function", then({{0xA5}, {0x8A, 3, 0, 0, 0}}), halted},
+      {"XHalt twice", then({{0xA5}, {0xA5}}), halted},
+      {"the text halt", then({text("XHALT\r")}), halted},
+  };
+  for (const StationMode mode : {StationMode::Mixed, StationMode::P50XOnly}) {
+    const bool mixed = mode == StationMode::Mixed;
+    auto prefixed = [&](Bytes command) {
+      if (mixed && (command[0] & 0x80) != 0) command.insert(command.begin(), 'X');
+      return command;
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (mixed ? " / mixed" : " / P50X-only"));
+      test::FullStation s("Lok1;3;0;3;0;100;80\nLok2;4;0;1;0;100;100\n");
+      if (!mixed) s.enterP50XOnly();
+      for (const Bytes& command : c.commands) s.send(prefixed(command));
+      // Only P50X-only mode has the event bits; mixed mode answers 00 as ever.
+      const bool waits = c.report != end;
+      EXPECT_EQ(s.send(prefixed({0xC8})), bytes({!mixed && waits ? 0x01 : 0x00}));
+      EXPECT_EQ(s.send(prefixed({0xC9})), c.report);
+      EXPECT_EQ(s.send(prefixed({0xC9})), end);
+      EXPECT_EQ(s.send(prefixed({0xC8})), bytes({0x00}));
+    }
+  }
+}
+
 // One driver sends the emergency stop as text and reads the answer up to its
 // CR: the layout stops as after XHalt, and nothing is left to be read.
 TEST(TextHalt, StopsTheLayoutAndIsAnsweredOkCr) {
