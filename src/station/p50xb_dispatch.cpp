@@ -63,8 +63,8 @@ void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyCh
     case CommandHandler::XFunc34Sts:  // 8E al ah -> 00 f24..f17 f28..f25 | 02
       if (t.locos) t.locos->xFunc34Sts(reply, s(in[1]), s(in[2]));
       break;
-    case CommandHandler::XTrnt:  // 90 al ah|dir -> 00 | nothing
-      if (t.turnouts) t.turnouts->xTrnt(reply, s(in[1]), s(in[2]), mode);
+    case CommandHandler::XTrnt:  // 90 al ah|coil|dir -> 00 | nothing
+      if (t.turnouts) t.turnouts->xTrnt(reply, s(in[1]), s(in[2]));
       break;
     case CommandHandler::XTrntSts:  // 94 al ah -> 00 status | nothing
       if (t.turnouts) t.turnouts->xTrntSts(reply, s(in[1]), s(in[2]));

@@ -155,6 +155,33 @@ TEST(LocoEvents, OnlyTheHaltsStopsAreReportedOnceInBothModes) {
   }
 }
 
+// A driver sends the release (coil bit clear, same position) after each
+// switch: the host hears each switch once, in both modes, and a first command
+// that names the position a turnout starts with is heard too.
+TEST(CoilRelease, TheHostHearsEachSwitchOnceInBothModes) {
+  for (const StationMode mode : {StationMode::Mixed, StationMode::P50XOnly}) {
+    const bool mixed = mode == StationMode::Mixed;
+    SCOPED_TRACE(mixed ? "mixed" : "P50X-only");
+    test::FullStation s;
+    if (!mixed) s.enterP50XOnly();
+    const Bytes prefix = mixed ? bytes({'X'}) : Bytes{};
+    auto xTrnt = [&](std::uint8_t low, std::uint8_t second) {
+      Bytes command = prefix;
+      command.insert(command.end(), {0x90, low, second});
+      return s.send(command);
+    };
+    EXPECT_EQ(xTrnt(6, 0x80), bytes({0x00}));  // W2 starts at 1
+    for (int i = 0; i < 4; ++i) {
+      const auto direction = static_cast<std::uint8_t>(i % 2 == 0 ? 0x00 : 0x80);
+      EXPECT_EQ(xTrnt(6, direction | 0x40), bytes({0x00}));
+      EXPECT_EQ(xTrnt(6, direction), bytes({0x00}));
+    }
+    EXPECT_EQ(s.hostMessages(),
+              (std::vector<std::string>{"305;W2;1;\n", "305;W2;0;\n", "305;W2;1;\n", "305;W2;0;\n",
+                                        "305;W2;1;\n"}));
+  }
+}
+
 // One driver sends the emergency stop as text and reads the answer up to its
 // CR: the layout stops as after XHalt, and nothing is left to be read.
 TEST(TextHalt, StopsTheLayoutAndIsAnsweredOkCr) {
