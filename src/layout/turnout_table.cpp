@@ -102,8 +102,8 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second) {
     // every switch twice. Only that pair is one switch: a command without the
     // coil bit on its own still names a position the host must hear, also the
     // one the turnout already has (it starts at 1 without anybody saying so).
-    const bool coilRelease = !coilOn && e->coilOn && e->position == direction;
-    e->coilOn = coilOn;
+    const bool coilRelease = !coilOn && e->awaitingRelease && e->position == direction;
+    e->awaitingRelease = coilOn;
     if (!coilRelease) {
       e->position = direction;
       e->commanded = true;

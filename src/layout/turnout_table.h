@@ -62,7 +62,8 @@ class TurnoutTable {
     int statusFlag = 0;
     int partner = 0;         // 0: none; else low 8 bits = partner's low address, high 0
     bool commanded = false;  // switched by XTrnt since start
-    bool coilOn = false;     // the last XTrnt switched the coil on; its release is no news
+    // The last XTrnt switched the coil on: its release is no news.
+    bool awaitingRelease = false;
   };
 
   // Both walk under mutex_ and return a result that stays with the caller.
