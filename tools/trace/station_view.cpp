@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "station/text_commands.h"
+
 namespace p50x::trace {
 
 namespace {
@@ -58,8 +60,23 @@ void StationView::exchanged(const Exchange& exchange) {
   // The mode follows the station's framing, whatever the reply.
   mode_ = c.mode;
   if (c.switchesMode) mode_ = c.mode == Mode::Mixed ? Mode::P50XOnly : Mode::Mixed;
-  if (c.kind == Framed::Kind::Binary && !c.programmingTrack && !exchange.reply.empty()) {
+  if (exchange.reply.empty()) return;
+  if (c.kind == Framed::Kind::Binary && !c.programmingTrack) {
     binary(c, exchange.reply);
+  } else if (c.kind == Framed::Kind::Text) {
+    // The text form of XHalt, found the way the station finds it.
+    const TextCommand* command =
+        findTextCommand(c.bytes.data(), static_cast<int>(c.bytes.size()),
+                        c.mode == Mode::Mixed ? StationMode::Mixed : StationMode::P50XOnly);
+    if (command != nullptr && command->reply == TextReply::Halt) halt();
+  }
+}
+
+void StationView::halt() {
+  halted_ = true;
+  for (auto& [at, loco] : locos_) {
+    loco.speed = 0;
+    loco.step = -1;
   }
 }
 
@@ -108,12 +125,7 @@ void StationView::binary(const Framed& c, const std::vector<std::uint8_t>& reply
       halted_ = (reply[0] & kHaltBit) != 0;
       return;
     case 0xA5:  // XHalt: every locomotive stops
-      if (!ok) return;
-      halted_ = true;
-      for (auto& [at, loco] : locos_) {
-        loco.speed = 0;
-        loco.step = -1;
-      }
+      if (ok) halt();
       return;
     case 0xA6:  // XPwrOff
       if (ok) powerOn_ = halted_ = false;

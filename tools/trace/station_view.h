@@ -44,6 +44,8 @@ class StationView final : public ExchangeEvents {
 
  private:
   void binary(const Framed& command, const std::vector<std::uint8_t>& reply);
+  // XHalt or its text form: the halt bit, and every locomotive stops.
+  void halt();
   void locoCommand(std::uint8_t opcode, int address, const std::uint8_t* p,
                    const std::vector<std::uint8_t>& reply);
   void locoStatus(std::uint8_t opcode, int address, const std::vector<std::uint8_t>& reply);
