@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/callbacks.h"
+#include "app/command_line.h"
 #include "app/setting_names.h"
 #include "app/settings_check.h"
 #include "app/startup_causes.h"
@@ -31,7 +32,7 @@ int Bridge::run(int argc, const char* const* argv, const KeySourceFactory& openK
 }
 
 bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& openKeys) {
-  console_.out("Version 0.3\n");
+  console_.print("Version %s\n", kVersion);
 
   config_ = std::make_unique<Configuration>();
   if (argc > 1 && !config_->setConfigPath(argv[1], console_)) return false;

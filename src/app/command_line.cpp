@@ -9,6 +9,8 @@
 
 namespace p50x {
 
+const char* const kVersion = P50X_VERSION;
+
 const char* const kUsageText =
     "Usage: p50x-bridge [CONFIG]\n"
     "       p50x-bridge -h | --help\n"
@@ -59,7 +61,7 @@ int answerCommandLine(const CommandLine& commandLine, Console& console) {
       console.out(kUsageText);
       return 0;
     case CommandLine::Action::kVersion:
-      console.out("p50x-bridge " P50X_VERSION "\n");
+      console.print("p50x-bridge %s\n", kVersion);
       return 0;
     case CommandLine::Action::kRefuse:
       // A configuration file whose name starts with "-" is still reachable

@@ -31,15 +31,6 @@ constexpr const char* kAccessFailure = "Fehler beim Zugriff auf die Konfiguratio
 void refuse(Console& console, const std::string& reason) {
   console.err(std::string(kAccessFailure) + ": " + reason + "\n");
 }
-
-bool isBlank(const char* text) {
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p != ';' && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\v' && *p != '\f') {
-      return false;
-    }
-  }
-  return true;
-}
 }  // namespace
 
 Configuration::Configuration() {

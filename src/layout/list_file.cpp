@@ -21,15 +21,6 @@ bool FileListSource::open(const char* path, Console& console, const char* what) 
 
 namespace {
 
-bool isBlank(const char* text) {
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p != ';' && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\v' && *p != '\f') {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The field without the blanks a person may put around a number.
 char* trimmed(char* field) {
   while (*field == ' ' || *field == '\t') ++field;

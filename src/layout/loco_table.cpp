@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "common/bytes.h"
 #include "common/text.h"
 #include "seams/reply_status.h"
 
@@ -21,9 +22,6 @@ constexpr FieldRule kLocoFields[] = {
 };
 constexpr int kStepModes = 4;  // 0 to 3
 
-std::uint8_t low8(int value) {
-  return static_cast<std::uint8_t>(value);
-}
 }  // namespace
 
 LocoTable::LocoTable(Console& console, HostSender& host, int speedReportTag)

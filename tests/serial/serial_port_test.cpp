@@ -97,6 +97,27 @@ TEST_F(SerialPortTest, EachByteIsOneDeliveryHandledBeforeTheNextIsRead) {
   EXPECT_EQ(notes_.count(kSerialStarted), 1);
 }
 
+// The read that waits for a byte says so; the bytes queued behind it are
+// read at once, which tells the assembler it need not time them.
+TEST_F(SerialPortTest, ADeliveryTellsWhetherItsReadWaited) {
+  std::mutex mutex;
+  std::vector<bool> waited;
+  install([&](SerialPort& port) {
+    std::lock_guard<std::mutex> lock(mutex);
+    waited.push_back(port.readWaited());
+  });
+  ASSERT_EQ(open(), kOpenOk);
+  ASSERT_TRUE(waitFor([&] { return port_.running(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the first read is waiting
+  writeBytes(master_, {'a', 'b', 'c'});
+  ASSERT_TRUE(waitFor([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return waited.size() == 3;
+  }));
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(waited, (std::vector<bool>{true, false, false}));
+}
+
 TEST_F(SerialPortTest, ReplyWrittenInsideTheCallbackLeavesOnlyAfterItReturns) {
   std::atomic<bool> lineQuietDuringCallback{false};
   install([&](SerialPort& port) {
