@@ -108,12 +108,12 @@ bool Configuration::readFile(Console& console) {
   console.print("%-25s%s\n", "Config-Datei:", configPath());
   FileBytes file;
   if (const int error = file.open(configPath()); error != 0) {
-    console.perror(kAccessFailure, error);
+    refuse(console, fileErrorText(error));
     return false;
   }
   if (!readLines(file, console)) return false;
   if (const int error = file.readError(); error != 0) {
-    console.perror(kAccessFailure, error);
+    refuse(console, fileErrorText(error));
     return false;
   }
   return true;

@@ -31,7 +31,12 @@ LocoTable::~LocoTable() = default;
 
 void LocoTable::load(const char* path) {
   FileListSource source;
-  if (source.open(path, console_, "Lokliste")) {
+  source.read(path);
+  load(source);
+}
+
+void LocoTable::load(FileListSource& source) {
+  if (source.report(console_, "Lokliste")) {
     loadEntries(source);
   } else {
     std::lock_guard<std::mutex> lock(mutex_);

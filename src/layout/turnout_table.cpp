@@ -29,7 +29,12 @@ TurnoutTable::~TurnoutTable() = default;
 
 void TurnoutTable::load(const char* path) {
   FileListSource source;
-  if (!source.open(path, console_, "Weichenliste")) {
+  source.read(path);
+  load(source);
+}
+
+void TurnoutTable::load(FileListSource& source) {
+  if (!source.report(console_, "Weichenliste")) {
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.clear();
     return;

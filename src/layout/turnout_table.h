@@ -33,6 +33,8 @@ class TurnoutTable {
   TurnoutTable& operator=(const TurnoutTable&) = delete;
 
   void load(const char* path);
+  // The same from a list read beforehand (FileListSource::read).
+  void load(FileListSource& list);
   int count() const;
 
   // Replaces the entries with the records of `source`.

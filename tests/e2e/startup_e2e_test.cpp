@@ -1,6 +1,7 @@
 // Start-up as a new user meets it: the command line, a configuration saved by
 // a Windows editor, and settings the bridge refuses with a line that says
 // what to change. The built binary, run as a separate process.
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 
 #include "app/command_line.h"
 #include "bridge_process.h"
+#include "host/host_connection.h"
 #include "host_simulator.h"
 
 namespace p50x::test {
@@ -123,6 +125,59 @@ TEST_F(StartUpEndToEnd, AConfigurationFromAWindowsEditorWorks) {
   EXPECT_EQ(bridge_->errors(),
             "Error opening file: No such file or directory\n"
             "Rueckmeldeliste \"Frei\": No such file or directory; die Liste bleibt leer.\n");
+}
+
+// A list that is no regular file could be read for ever (/dev/zero) or never
+// begin (a FIFO nobody writes): each is refused like a missing list, named,
+// and start-up goes on at once.
+TEST_F(StartUpEndToEnd, ADeviceOrAFifoAsAListIsRefusedAndStartUpGoesOn) {
+  const std::string fifo = dir_ + "/Weichen.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  writeFile(dir_ + "/Config.txt",
+            "1;/dev/zero\n2;/dev/null\n3;" + fifo + "\n4;pty:" + dir_ + "/tty\n" + ports());
+  bridge_ = std::make_unique<BridgeProcess>();
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Config.txt"}, dir_));
+  ASSERT_TRUE(bridge_->waitForOutput("ESC=BREAK", 5s)) << bridge_->output() << bridge_->errors();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  const std::string reason = "keine regulaere Datei (Geraet, FIFO oder Socket)";
+  EXPECT_EQ(bridge_->errors(),
+            "Error opening file: " + reason + "\nRueckmeldeliste \"/dev/null\": " + reason +
+                "; die Liste bleibt leer.\n" + "Error opening file: " + reason +
+                "\nLokliste \"/dev/zero\": " + reason + "; die Liste bleibt leer.\n" +
+                "Error opening file: " + reason + "\nWeichenliste \"" + fifo + "\": " + reason +
+                "; die Liste bleibt leer.\n");
+  bridge_->type("\x1b");
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+}
+
+// The configuration file too.
+TEST_F(StartUpEndToEnd, AFifoAsTheConfigurationIsRefused) {
+  ASSERT_EQ(::mkfifo((dir_ + "/Config.fifo").c_str(), 0600), 0);
+  EXPECT_EQ(runToEnd({"Config.fifo"}), 1);
+  EXPECT_EQ(bridge_->errors(),
+            "Fehler beim Zugriff auf die Konfigurationsdatei.\n: keine regulaere Datei (Geraet, "
+            "FIFO oder Socket)\n");
+  EXPECT_EQ(host_->connectionCount(), 0);
+}
+
+// A stop request while start-up waits for the host's answer to its start
+// message cuts that wait short: the bridge ends in order at once, the pty:
+// link removed, long before the answer's time-out.
+TEST_F(StartUpEndToEnd, AStopRequestWhileStartUpWaitsEndsItAtOnce) {
+  host_->setNeverAnswer(true);
+  writeFile(dir_ + "/Config.txt", "4;pty:" + dir_ + "/tty\n" + ports());
+  bridge_ = std::make_unique<BridgeProcess>();
+  ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Config.txt"}, dir_));
+  ASSERT_TRUE(host_->waitForMessages(1, 5s));  // the start message, never answered
+  const auto asked = std::chrono::steady_clock::now();
+  bridge_->signal(SIGTERM);
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - asked,
+            std::chrono::milliseconds(HostConnection::kAnswerTimeoutMs / 2));
+  struct stat st {};
+  EXPECT_NE(::lstat((dir_ + "/tty").c_str(), &st), 0) << "the pty link is left behind";
+  EXPECT_EQ(bridge_->output().find("ESC=BREAK"), std::string::npos);
 }
 
 TEST_F(StartUpEndToEnd, ARefusedPortEndsStartUpBeforeAnyConnection) {

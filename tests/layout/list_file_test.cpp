@@ -1,5 +1,9 @@
 #include "layout/list_file.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -104,6 +108,54 @@ TEST(ListFile, AListThatCannotBeOpenedIsNamedWithItsReason) {
   EXPECT_FALSE(file.open(folder.c_str(), console, "Weichenliste"));
   EXPECT_NE(console.errText().find(std::strerror(EISDIR)), std::string::npos);
   EXPECT_EQ(readAll(file, console), std::vector<Read>{});
+}
+
+#ifndef _WIN32
+// A path that is no regular file may never end or never begin: refused like a
+// missing one, with the reason, before a byte is read.
+TEST(ListFile, ADeviceOrAFifoIsRefusedWithoutWaiting) {
+  test::RecordingConsole console;
+  test::TempListFiles files;
+  const std::string fifo = files.path("list.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {std::string("/dev/zero"), fifo}) {
+    FileListSource file;
+    EXPECT_FALSE(file.open(path.c_str(), console, "Weichenliste")) << path;
+    EXPECT_EQ(console.errText(),
+              "Error opening file: keine regulaere Datei (Geraet, FIFO oder Socket)\n"
+              "Weichenliste \"" +
+                  path +
+                  "\": keine regulaere Datei (Geraet, FIFO oder Socket); die Liste bleibt "
+                  "leer.\n");
+    EXPECT_EQ(file.nextByte(), -1);
+    console.clear();
+  }
+}
+#endif
+
+// Reading is bounded: beyond FileBytes::kMaxBytes the rest of a list is named
+// missing, as after a read error.
+TEST(ListFile, AFileBeyondTheBoundIsReadToItAndTheRestNamedMissing) {
+  test::RecordingConsole console;
+  test::TempListFiles files;
+  std::string text = "K1;1;1\n";
+  text += std::string(static_cast<std::size_t>(FileBytes::kMaxBytes), '#');
+  text += "\nK2;2;2\n";
+  const std::string path = files.write("big.txt", text);
+  FileListSource file;
+  ASSERT_TRUE(file.open(path.c_str(), console));
+  EXPECT_EQ(readAll(file, console), (std::vector<Read>{{"K1", {1, 1}, 1}}));
+  EXPECT_EQ(console.outText(), path + ": Lesefehler nach Zeile 2: " + std::strerror(EFBIG) +
+                                   "; der Rest der Liste fehlt.\n");
+
+  // One of exactly the bound is whole.
+  console.clear();
+  const std::string full = files.write(
+      "full.txt",
+      "K1;1;1\n" + std::string(static_cast<std::size_t>(FileBytes::kMaxBytes) - 7, '#'));
+  ASSERT_TRUE(file.open(full.c_str(), console));
+  EXPECT_EQ(readAll(file, console), (std::vector<Read>{{"K1", {1, 1}, 1}}));
+  EXPECT_EQ(console.outText(), "");
 }
 
 // Every line a table cannot take is named as FILE:LINE with its reason and
