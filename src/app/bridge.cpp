@@ -96,19 +96,9 @@ bool Bridge::loadLayout() {
 
   station_ = std::make_unique<StationState>();
 
-  // Loading the locomotives sends the start message and waits for the host's
-  // answer; a stop request cuts that wait short.
   locos_ = std::make_unique<LocoTable>(console_, *hostLinks_, toInt(config_->speedReportTag()));
   if (!readList(config_->locoFile(), list)) return false;
-  bool loaded = false;
-  if (!runStoppable<bool>(
-          [this, &list] {
-            locos_->load(list);
-            return true;
-          },
-          [this] { return stopRequested(); }, loaded, [this] { hostLinks_->close(); })) {
-    return false;
-  }
+  locos_->load(list);
 
   turnouts_ = std::make_unique<TurnoutTable>(console_, *hostLinks_);
   if (!readList(config_->turnoutFile(), list)) return false;

@@ -52,8 +52,8 @@ class Bridge final : private LayoutEvents {
   // Opens the key source. Called once, right after the serial port has opened
   // (in pty: mode that made the link to it): from that point on a stop
   // request must arrive as KeySource::kStop and run the orderly shutdown,
-  // which removes the link, also while start-up still reads a list or waits
-  // for the host: start-up asks KeySource::stopRequested as it goes.
+  // which removes the link, also while start-up still reads a list:
+  // start-up asks KeySource::stopRequested as it goes.
   using KeySourceFactory = std::function<std::unique_ptr<KeySource>()>;
 
   // The whole life of the program; returns the exit status, which is 1.

@@ -1,6 +1,5 @@
 // A step of start-up that may block for long (a file on a network path that
-// hangs, a host that does not answer), run so that a stop request is still
-// served while it does.
+// hangs), run so that a stop request is still served while it does.
 #pragma once
 
 #include <chrono>
@@ -20,17 +19,15 @@ inline constexpr std::chrono::milliseconds kStopPoll{10};
 
 // Runs `work` on a thread of its own and waits for its result, asking
 // `stopRequested` every kStopPoll. True with `result` once the work is done;
-// false when a stop request came first. Then, with `cutShort`, that is called
-// (it must make the work end soon) and the thread is waited for; without, the
-// thread is left to itself: `work` must then own everything it touches (copy
-// its inputs), and the thread ends with the process. Without a thread to be
-// had the work runs here.
+// false when a stop request came first: the thread is then left to itself, so
+// `work` must own everything it touches (copies of its inputs), and it ends
+// with the process. Without a thread to be had the work runs here.
 //
 // Threads: called on the console thread; `work` runs on the new thread,
-// `stopRequested` and `cutShort` on the caller's.
+// `stopRequested` on the caller's.
 template <typename Result>
 bool runStoppable(std::function<Result()> work, const std::function<bool()>& stopRequested,
-                  Result& result, const std::function<void()>& cutShort = {}) {
+                  Result& result) {
   struct Shared {
     std::mutex mutex;
     std::condition_variable done;
@@ -55,12 +52,7 @@ bool runStoppable(std::function<Result()> work, const std::function<bool()>& sto
       if (shared->done.wait_for(lock, kStopPoll, [&] { return shared->value.has_value(); })) break;
     }
     if (!stopRequested()) continue;
-    if (!cutShort) {
-      worker.detach();
-      return false;
-    }
-    cutShort();
-    worker.join();
+    worker.detach();
     return false;
   }
   worker.join();

@@ -50,23 +50,5 @@ TEST(StoppableStep, AStopLeavesBlockedWorkBehind) {
   EXPECT_TRUE(finished->load());
 }
 
-// With a way to cut it short (closing the host links ends a wait for the
-// host), the work is cut short and waited for.
-TEST(StoppableStep, AStopCutsWorkShortAndWaitsForIt) {
-  std::promise<void> cut;
-  std::shared_future<void> wasCut = cut.get_future().share();
-  std::atomic<bool> ended{false};
-  bool result = false;
-  EXPECT_FALSE(runStoppable<bool>(
-      [&] {
-        wasCut.wait();
-        ended = true;
-        return true;
-      },
-      [] { return true; }, result, [&] { cut.set_value(); }));
-  EXPECT_TRUE(ended.load()) << "returned before the work had ended";
-  EXPECT_FALSE(result);
-}
-
 }  // namespace
 }  // namespace p50x

@@ -1,7 +1,6 @@
 // Start-up as a new user meets it: the command line, a configuration saved by
 // a Windows editor, and settings the bridge refuses with a line that says
 // what to change. The built binary, run as a separate process.
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +15,6 @@
 
 #include "app/command_line.h"
 #include "bridge_process.h"
-#include "host/host_connection.h"
 #include "host_simulator.h"
 
 namespace p50x::test {
@@ -159,25 +157,6 @@ TEST_F(StartUpEndToEnd, AFifoAsTheConfigurationIsRefused) {
             "Fehler beim Zugriff auf die Konfigurationsdatei.\n: keine regulaere Datei (Geraet, "
             "FIFO oder Socket)\n");
   EXPECT_EQ(host_->connectionCount(), 0);
-}
-
-// A stop request while start-up waits for the host's answer to its start
-// message cuts that wait short: the bridge ends in order at once, the pty:
-// link removed, long before the answer's time-out.
-TEST_F(StartUpEndToEnd, AStopRequestWhileStartUpWaitsEndsItAtOnce) {
-  host_->setNeverAnswer(true);
-  writeFile(dir_ + "/Config.txt", "4;pty:" + dir_ + "/tty\n" + ports());
-  bridge_ = std::make_unique<BridgeProcess>();
-  ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Config.txt"}, dir_));
-  ASSERT_TRUE(host_->waitForMessages(1, 5s));  // the start message, never answered
-  const auto asked = std::chrono::steady_clock::now();
-  bridge_->signal(SIGTERM);
-  EXPECT_EQ(bridge_->waitForExit(), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - asked,
-            std::chrono::milliseconds(HostConnection::kAnswerTimeoutMs / 2));
-  struct stat st {};
-  EXPECT_NE(::lstat((dir_ + "/tty").c_str(), &st), 0) << "the pty link is left behind";
-  EXPECT_EQ(bridge_->output().find("ESC=BREAK"), std::string::npos);
 }
 
 TEST_F(StartUpEndToEnd, ARefusedPortEndsStartUpBeforeAnyConnection) {
