@@ -163,7 +163,8 @@ TEST_F(BridgeEndToEnd, ShutdownDoesNotWaitForAHostThatNeverAnswers) {
   const auto begin = std::chrono::steady_clock::now();
   bridge_->type("\x1b");
   EXPECT_EQ(bridge_->waitForExit(5s), 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
+  // What waits is given 2 s in all, however many messages it is.
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 4s);
 }
 
 TEST_F(BridgeEndToEnd, P50XOnlyClientGetsAnAnswerToEveryCommand) {

@@ -188,10 +188,8 @@ TEST(HostLinks, SlowHostHearsEveryMessageOrEndsWithTheLatestState) {
         << host->messageTexts().size() << " messages heard";
     if (c.fallsBehind) {
       EXPECT_LT(host->messageTexts().size(), posted.size());
-      EXPECT_EQ(countOf(console.outText(),
-                        "Host is falling behind: 8 messages wait for its "
-                        "answers."),
-                1u)
+      // Said each time it falls behind: a slow poster can let it catch up.
+      EXPECT_GE(countOf(console.outText(), "Host is falling behind: 8 messages wait"), 1u)
           << console.outText();
       EXPECT_TRUE(waitFor(
           [&] { return console.outText().find("Host has caught up.\n") != std::string::npos; }));
