@@ -200,6 +200,8 @@ TEST_F(BridgeEndToEnd, P50XOnlyClientGetsAnAnswerToEveryCommand) {
       {"turnout coil on", {0x90, 6, 0x40}, {0x00}},
       {"turnout coil off", {0x90, 6, 0x00}, {0x00}},
   });
+  // The host hears of them after the replies, from the outbox.
+  ASSERT_TRUE(host_->waitForMessages(3, 5s));
   EXPECT_EQ(host_->messageTexts(),
             (std::vector<std::string>{"371;Lok1;1;159.6\n", "381;Lok1;1\n", "305;W2;0;\n"}));
 

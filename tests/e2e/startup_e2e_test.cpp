@@ -138,6 +138,8 @@ TEST_F(StartUpEndToEnd, ADeviceOrAFifoAsAListIsRefusedAndStartUpGoesOn) {
   ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Config.txt"}, dir_));
   ASSERT_TRUE(bridge_->waitForOutput("ESC=BREAK", 5s)) << bridge_->output() << bridge_->errors();
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  bridge_->type("\x1b");
+  EXPECT_EQ(bridge_->waitForExit(), 1);
   const std::string reason = "keine regulaere Datei (Geraet, FIFO oder Socket)";
   EXPECT_EQ(bridge_->errors(),
             "Error opening file: " + reason + "\nRueckmeldeliste \"/dev/null\": " + reason +
@@ -145,8 +147,6 @@ TEST_F(StartUpEndToEnd, ADeviceOrAFifoAsAListIsRefusedAndStartUpGoesOn) {
                 "\nLokliste \"/dev/zero\": " + reason + "; die Liste bleibt leer.\n" +
                 "Error opening file: " + reason + "\nWeichenliste \"" + fifo + "\": " + reason +
                 "; die Liste bleibt leer.\n");
-  bridge_->type("\x1b");
-  EXPECT_EQ(bridge_->waitForExit(), 1);
 }
 
 // The configuration file too.
