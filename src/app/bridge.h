@@ -31,7 +31,7 @@ class KeySource {
   virtual ~KeySource() = default;
   // A key code 0 to 255, or kStop. partOfSequence: a code of a multi-code key.
   virtual int readKey(bool& partOfSequence) = 0;
-  // Without waiting: true when a stop request has come (it is taken then).
+  // Without waiting: true when a stop request has come (and from then on).
   // Keys typed meanwhile stay for readKey. Asked while start-up goes on.
   virtual bool stopRequested() = 0;
 };

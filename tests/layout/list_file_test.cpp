@@ -1,9 +1,5 @@
 #include "layout/list_file.h"
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -109,29 +105,6 @@ TEST(ListFile, AListThatCannotBeOpenedIsNamedWithItsReason) {
   EXPECT_NE(console.errText().find(std::strerror(EISDIR)), std::string::npos);
   EXPECT_EQ(readAll(file, console), std::vector<Read>{});
 }
-
-#ifndef _WIN32
-// A path that is no regular file may never end or never begin: refused like a
-// missing one, with the reason, before a byte is read.
-TEST(ListFile, ADeviceOrAFifoIsRefusedWithoutWaiting) {
-  test::RecordingConsole console;
-  test::TempListFiles files;
-  const std::string fifo = files.path("list.fifo");
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string& path : {std::string("/dev/zero"), fifo}) {
-    FileListSource file;
-    EXPECT_FALSE(file.open(path.c_str(), console, "Weichenliste")) << path;
-    EXPECT_EQ(console.errText(),
-              "Error opening file: keine regulaere Datei (Geraet, FIFO oder Socket)\n"
-              "Weichenliste \"" +
-                  path +
-                  "\": keine regulaere Datei (Geraet, FIFO oder Socket); die Liste bleibt "
-                  "leer.\n");
-    EXPECT_EQ(file.nextByte(), -1);
-    console.clear();
-  }
-}
-#endif
 
 // Reading is bounded: beyond FileBytes::kMaxBytes the rest of a list is named
 // missing, as after a read error.
