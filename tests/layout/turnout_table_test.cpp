@@ -94,24 +94,53 @@ TEST_F(TurnoutTableTest, SecondByteCarriesHighAddressAndDirection) {
   EXPECT_EQ(status(5, 0), bytes({0x00, 0x05}));
 }
 
-// A P50X-only client sends each switch twice: coil on (0x40), then coil off.
-TEST_F(TurnoutTableTest, CoilReleaseInP50XOnlyModeReachesNobody) {
-  constexpr auto only = StationMode::P50XOnly;
+// Control software sends each switch twice: coil on (0x40), then the same
+// command with the coil off. The host hears one switch; every other command,
+// with or without the coil bit, tells it the position.
+TEST_F(TurnoutTableTest, OnlyTheReleaseOfASwitchGoesUnreported) {
+  struct Command {
+    int low;
+    int second;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Command> commands;
+    Messages messages;
+  };
+  const Case cases[] = {
+      {"switch and release",
+       {{6, 0xC0}, {6, 0x80}, {6, 0x40}, {6, 0x00}},
+       {"305;W2;1;\n", "305;W2;0;\n"}},
+      {"the first command names the start position", {{6, 0x80}}, {"305;W2;1;\n"}},
+      {"coil off twice", {{6, 0x00}, {6, 0x00}}, {"305;W2;0;\n", "305;W2;0;\n"}},
+      {"a release once only", {{6, 0x40}, {6, 0x00}, {6, 0x00}}, {"305;W2;0;\n", "305;W2;0;\n"}},
+      {"coil off towards the other position",
+       {{6, 0x40}, {6, 0x80}},
+       {"305;W2;0;\n", "305;W2;1;\n"}},
+      {"coil on twice", {{6, 0x40}, {6, 0x40}, {6, 0x00}}, {"305;W2;0;\n", "305;W2;0;\n"}},
+      {"interleaved turnouts release their own",
+       {{6, 0x40}, {5, 0xC0}, {6, 0x00}, {5, 0x80}},
+       {"305;W2;0;\n", "305;W1;2;\n"}},
+      {"a release of another turnout's switch",
+       {{6, 0x40}, {5, 0x00}},
+       {"305;W2;0;\n", "305;W1;0;\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    load(kExample);
+    for (const Command& command : c.commands) {
+      table.xTrnt(channel, command.low, static_cast<std::int8_t>(command.second));
+    }
+    EXPECT_EQ(messages(), c.messages);
+    // The reply never changes.
+    EXPECT_EQ(reply(), Bytes(c.commands.size(), 0x00));
+  }
+  // The release leaves the position where the switch put it.
   load(kExample);
-  table.xTrnt(channel, 6, static_cast<std::int8_t>(0xC0), only);  // W2 to 1, coil on
-  table.xTrnt(channel, 6, static_cast<std::int8_t>(0x80), only);  // coil off
-  EXPECT_EQ(messages(), (Messages{"305;W2;1;\n"}));
-  table.xTrnt(channel, 6, 0x40, only);
-  table.xTrnt(channel, 6, 0x00, only);
-  EXPECT_EQ(messages(), (Messages{"305;W2;0;\n"}));
-  EXPECT_EQ(reply(), bytes({0x00, 0x00, 0x00, 0x00}));
+  table.xTrnt(channel, 6, 0x40);
+  table.xTrnt(channel, 6, 0x00);
+  reply();
   EXPECT_EQ(status(6, 0), bytes({0x00, 0x00}));
-
-  // Coil off towards the other position is a switch like any other, and so is
-  // any repeat in mixed mode.
-  table.xTrnt(channel, 5, 0x00, only);
-  table.xTrnt(channel, 5, 0x00);
-  EXPECT_EQ(messages(), (Messages{"305;W1;0;\n", "305;W1;0;\n"}));
 }
 
 TEST_F(TurnoutTableTest, AMissingListLeavesTheTableEmpty) {
@@ -124,111 +153,31 @@ TEST_F(TurnoutTableTest, AMissingListLeavesTheTableEmpty) {
   EXPECT_EQ(reply(), bytes({0x00}));
 }
 
-// Every turnout command is answered, whatever the list holds: a turnout in no
-// entry keeps its position here, in both modes, and the host never hears of
-// it. Each case runs its commands in order on a fresh table.
-struct TurnoutCommand {
-  enum Kind { kSwitch, kStatus } kind;
-  int low;
-  int second;  // XTrnt: high bits and direction; XTrntSts: high byte
-  Bytes reply;
-  Messages host = {};
-};
-
-struct TurnoutCase {
-  const char* name;
-  const char* list;  // nullptr: the file is missing
-  StationMode mode;
-  std::vector<TurnoutCommand> commands;
-  std::string console;  // the notices that follow the loading
-};
-
-class TurnoutReplies : public ::testing::TestWithParam<TurnoutCase> {};
-
-constexpr auto kMixed = StationMode::Mixed;
-constexpr auto kOnly = StationMode::P50XOnly;
-using C = TurnoutCommand;
-
-const TurnoutCase kTurnoutCases[] = {
-    {"KnownMixed",
-     kExample,
-     kMixed,
-     {{C::kStatus, 5, 0, bytes({0x00, 0x05})},
-      {C::kSwitch, 5, 0x00, bytes({0x00}), {"305;W1;1;\n"}},
-      {C::kStatus, 5, 0, bytes({0x00, 0x01})}},
-     ""},
-    {"KnownP50XOnly",
-     kExample,
-     kOnly,
-     {{C::kSwitch, 6, 0x40, bytes({0x00}), {"305;W2;0;\n"}},
-      {C::kStatus, 6, 0, bytes({0x00, 0x00})}},
-     ""},
-    {"UnknownMixed",
-     kExample,
-     kMixed,
-     {{C::kStatus, 9, 0, bytes({0x00, 0x04})},
-      {C::kSwitch, 9, 0x00, bytes({0x00})},
-      {C::kStatus, 9, 0, bytes({0x00, 0x00})},
-      {C::kSwitch, 9, 0x80, bytes({0x00})},
-      {C::kStatus, 9, 0, bytes({0x00, 0x04})},
-      {C::kStatus, 10, 0, bytes({0x00, 0x04})}},
-     "Weiche 9 nicht in der Weichenliste\nWeiche 10 nicht in der Weichenliste\n"},
-    {"UnknownP50XOnlyCoilOnAndOff",
-     kExample,
-     kOnly,
-     {{C::kSwitch, 9, 0x40, bytes({0x00})},
-      {C::kSwitch, 9, 0x00, bytes({0x00})},
-      {C::kStatus, 9, 0, bytes({0x00, 0x00})}},
-     "Weiche 9 nicht in der Weichenliste\n"},
-    // Without a list ("Frei") every address is one in no entry; the highest
-    // the protocol carries too. Each is named once, however often it comes.
-    {"NoListHighestAddress",
-     nullptr,
-     kMixed,
-     {{C::kSwitch, 255, 0x07, bytes({0x00})},
-      {C::kStatus, 255, 7, bytes({0x00, 0x00})},
-      {C::kSwitch, 255, static_cast<std::int8_t>(0x87), bytes({0x00})},
-      {C::kStatus, 255, 7, bytes({0x00, 0x04})},
-      {C::kStatus, 255, 6, bytes({0x00, 0x04})}},
-     "Weiche 2047 nicht in der Weichenliste\nWeiche 1791 nicht in der Weichenliste\n"},
-    // An entry at the same low address with another high address is another
-    // turnout; bits 3 to 6 of XTrnt's second byte are no part of the address.
-    {"SameLowOtherHigh",
-     "H;5;1;0;0\n",
-     kMixed,
-     {{C::kSwitch, 5, 0x78, bytes({0x00})},
-      {C::kStatus, 5, 0, bytes({0x00, 0x00})},
-      {C::kStatus, 5, 1, bytes({0x00, 0x04})}},
-     "Weiche 5 nicht in der Weichenliste\n"},
-};
-
-INSTANTIATE_TEST_SUITE_P(Turnouts, TurnoutReplies, ::testing::ValuesIn(kTurnoutCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_P(TurnoutReplies, EveryCommandIsAnsweredAndUnknownAddressesAreNamedOnce) {
-  const TurnoutCase& c = GetParam();
-  test::TempListFiles files;
-  test::RecordingConsole console;
-  test::RecordingHostSender host;
-  test::RecordingSink sink;
-  ReplyChannel channel{sink};
-  TurnoutTable table{console, host};
-  table.load(c.list != nullptr ? files.write("turnouts.txt", c.list).c_str()
-                               : files.missing().c_str());
+// Without a list ("Frei") every address is one in no entry, up to the highest
+// the protocol carries; an entry at the same low address with another high
+// address is another turnout. (The replies in both modes: whole_station_test.)
+TEST_F(TurnoutTableTest, TurnoutsInNoEntryKeepTheirPositionsByAddress) {
+  table.load(files.missing().c_str());
   console.clear();
-  for (std::size_t i = 0; i < c.commands.size(); ++i) {
-    const TurnoutCommand& command = c.commands[i];
-    SCOPED_TRACE(i);
-    if (command.kind == C::kSwitch) {
-      table.xTrnt(channel, command.low, command.second, c.mode);
-    } else {
-      table.xTrntSts(channel, command.low, command.second);
-    }
-    EXPECT_EQ(sink.take(), command.reply);
-    EXPECT_EQ(host.take(), command.host);
-  }
-  EXPECT_EQ(console.outText(), c.console);
-  EXPECT_EQ(console.errText(), "");
+  table.xTrnt(channel, 255, 0x07);
+  table.xTrnt(channel, 255, static_cast<std::int8_t>(0x86));
+  EXPECT_EQ(reply(), bytes({0x00, 0x00}));
+  EXPECT_EQ(status(255, 7), bytes({0x00, 0x00}));
+  EXPECT_EQ(status(255, 6), bytes({0x00, 0x04}));
+  EXPECT_EQ(status(255, 5), bytes({0x00, 0x04}));
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(console.outText(),
+            "Weiche 2047 nicht in der Weichenliste\nWeiche 1791 nicht in der Weichenliste\n"
+            "Weiche 1535 nicht in der Weichenliste\n");
+
+  load("H;5;1;0;0\n");
+  console.clear();
+  table.xTrnt(channel, 5, 0x78);  // bits 3 to 6 are no part of the address
+  EXPECT_EQ(reply(), bytes({0x00}));
+  EXPECT_EQ(status(5, 0), bytes({0x00, 0x00}));
+  EXPECT_EQ(status(5, 1), bytes({0x00, 0x04}));
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(console.outText(), "Weiche 5 nicht in der Weichenliste\n");
 }
 
 TEST_F(TurnoutTableTest, TheLaterOfTwoLinesWithOneAddressWins) {
