@@ -257,19 +257,6 @@ CommandAssembler::TimePoint CommandAssembler::dropIfStalled() {
   return arrival;
 }
 
-// A byte queued right behind the one before it came at that one's time, as
-// near as matters: while a command is held nothing between two of its bytes
-// waits. A command that begins is timed afresh, since the command before it
-// may have waited for the host.
-void CommandAssembler::stampBinary(bool wasHeld, bool timed, TimePoint arrival) {
-  if (!holdsBinary()) return;
-  if (timed) {
-    lastBinaryByte_ = arrival;
-  } else if (!wasHeld) {
-    lastBinaryByte_ = now();
-  }
-}
-
 CommandAssembler::TimePoint CommandAssembler::now() const {
   return clock_ ? clock_() : std::chrono::steady_clock::now();
 }

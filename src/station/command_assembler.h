@@ -90,7 +90,18 @@ class CommandAssembler {
   TimePoint dropIfStalled();
   // After a byte: the time of the newest byte of held binary input. `wasHeld`:
   // binary input was held before it; `arrival`: its time, if read (`timed`).
-  void stampBinary(bool wasHeld, bool timed, TimePoint arrival);
+  // A byte queued right behind the one before it came at that one's time, as
+  // near as matters: while a command is held nothing between two of its bytes
+  // waits. A command that begins is timed afresh, since the command before it
+  // may have waited. On the per-byte path, so inline.
+  void stampBinary(bool wasHeld, bool timed, TimePoint arrival) {
+    if (!holdsBinary()) return;
+    if (timed) {
+      lastBinaryByte_ = arrival;
+    } else if (!wasHeld) {
+      lastBinaryByte_ = now();
+    }
+  }
   TimePoint now() const;
 
   // Held input is a binary command: its first byte an opcode (P50X-only
