@@ -62,13 +62,15 @@ test-tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
-# libFuzzer targets under ASan+UBSan (needs clang); FUZZ_SECONDS per target.
+# libFuzzer targets under ASan+UBSan (needs clang); FUZZ_SECONDS per target,
+# or, with FUZZ_RUNS=N, until each has run N inputs (a long campaign).
 FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?=
 fuzz:
 	@scripts/ensure-deps.sh clang libclang-rt-14-dev
 	cmake --preset fuzz $(call generator,build-fuzz) >/dev/null
 	cmake --build build-fuzz -j $(JOBS)
-	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_RUNS)
 
 bench: build
 	@for b in $(BUILD)/bench/*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
