@@ -10,7 +10,7 @@ generator   = $(if $(wildcard $(1)/CMakeCache.txt),,-G "$(GENERATOR)")
 # CI passes CMAKE_ARGS=-DP50X_WERROR=ON to turn warnings into errors.
 CMAKE_ARGS ?=
 
-.PHONY: all build configure deps run test test-asan test-tsan fuzz bench format clean install package package-windows check-package
+.PHONY: all build configure deps run test test-asan test-tsan fuzz soak bench format clean install package package-windows check-package
 
 all: build
 
@@ -71,6 +71,14 @@ fuzz:
 	cmake --preset fuzz $(call generator,build-fuzz) >/dev/null
 	cmake --build build-fuzz -j $(JOBS)
 	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_RUNS)
+
+# The bridge for SOAK_SECONDS under every fault at once; the figures line at
+# the end, status 1 with the first failures. SOAK_ARGS passes options of
+# build/tests/p50x-soak (--seed N, ...).
+SOAK_SECONDS ?= 600
+SOAK_ARGS ?=
+soak: build
+	$(BUILD)/tests/p50x-soak --bridge $(BUILD)/p50x-bridge --seconds $(SOAK_SECONDS) $(SOAK_ARGS)
 
 bench: build
 	@for b in $(BUILD)/bench/*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
