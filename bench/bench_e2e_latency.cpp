@@ -6,8 +6,9 @@
 //   build/bench/bench_e2e_latency [path/to/p50x-bridge] [round-trips]
 //
 // Floors: "pty echo" is a thread that reads the command byte by byte from a
-// pty and writes a reply of the same size; for XLok it also makes two
-// request/answer exchanges with the host simulator on loopback first.
+// pty and writes a reply of the same size. XLok's reply does not wait for the
+// host, so its floor is the same echo; it is measured with a prompt host, one
+// that answers 100 ms late and one that never answers, and set against XVer.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -32,7 +33,6 @@
 #include <vector>
 
 #include "host_simulator.h"
-#include "platform/socket.h"
 
 extern char** environ;
 
@@ -100,32 +100,16 @@ std::vector<double> measure(int fd, const Bytes& command, std::size_t replySize,
 }
 
 // The floor: a pty echo that reads byte by byte like the bridge and answers
-// with the same number of bytes; `hostTrips` loopback exchanges first.
-std::vector<double> measureFloor(std::size_t commandSize, std::size_t replySize, int hostTrips,
-                                 int count, p50x::hostsim::HostSimulator& host) {
+// with the same number of bytes.
+std::vector<double> measureFloor(std::size_t commandSize, std::size_t replySize, int count) {
   int master = -1, slave = -1;
   if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) std::exit(1);
   makeRaw(master);
   makeRaw(slave);
-  p50x::platform::SocketHandle link = p50x::platform::kInvalidSocket;
-  if (hostTrips > 0) {
-    // Two connections as the bridge makes them: the simulator answers on the
-    // second (write) connection of a pair.
-    const p50x::platform::SocketHandle readLink = p50x::platform::createStreamSocket();
-    p50x::platform::connectIpv4(readLink, "127.0.0.1", host.commandPort());
-    link = p50x::platform::createStreamSocket();
-    p50x::platform::connectIpv4(link, "127.0.0.1", host.commandPort());
-  }
   std::thread echo([&] {
     unsigned char byte, reply[256] = {};
-    char answer[128];
-    const char* message = "371;Lok1;1;319.3\n";
     for (int i = 0; i < count; ++i) {
       for (std::size_t k = 0; k < commandSize; ++k) readExactly(slave, &byte, 1);
-      for (int h = 0; h < hostTrips; ++h) {
-        p50x::platform::sendAll(link, message, std::strlen(message));
-        p50x::platform::receive(link, answer, sizeof answer);
-      }
       writeAll(slave, reply, replySize);
     }
   });
@@ -233,24 +217,40 @@ int main(int argc, char** argv) {
     const char* name;
     Bytes command;
     std::size_t reply;
-    int hostTrips;
+    int answerDelayMs;  // -1: the host never answers
   };
+  const Bytes xLok = {'X', 0x80, 3, 0, 60, 0x30};
   const std::vector<Row> rows = {
       {"XVer", {'X', 0xA0}, 10, 0},
       {"XStatus", {'X', 0xA2}, 1, 0},
       {"XEvtSen", {'X', 0xCB}, 7, 0},
-      {"XLok", {'X', 0x80, 3, 0, 60, 0x30}, 1, 2},
+      {"XLok", xLok, 1, 0},
+      {"XLok, host 100 ms late", xLok, 1, 100},
+      {"XLok, silent host", xLok, 1, -1},
   };
   std::printf("%d round trips each (microseconds)\n", count);
-  std::printf("%-8s %9s %9s %12s %12s %7s\n", "command", "p50", "p99", "floor p50", "floor p99",
-              "ratio");
+  std::printf("%-22s %9s %9s %12s %12s %7s %9s\n", "command", "p50", "p99", "floor p50",
+              "floor p99", "ratio", "/ XVer");
+  double xVerP50 = 0;
   for (const Row& row : rows) {
+    host.setNeverAnswer(row.answerDelayMs < 0);
+    host.setAnswerDelay(row.answerDelayMs > 0 ? row.answerDelayMs : 0);
     const Figures f = percentiles(measure(line, row.command, row.reply, count));
-    const Figures floor =
-        percentiles(measureFloor(row.command.size(), row.reply, row.hostTrips, count, host));
-    std::printf("%-8s %9.1f %9.1f %12.1f %12.1f %7.2f\n", row.name, f.p50, f.p99, floor.p50,
-                floor.p99, f.p50 / floor.p50);
+    const Figures floor = percentiles(measureFloor(row.command.size(), row.reply, count));
+    if (xVerP50 == 0) xVerP50 = f.p50;
+    std::printf("%-22s %9.1f %9.1f %12.1f %12.1f %7.2f %9.2f\n", row.name, f.p50, f.p99, floor.p50,
+                floor.p99, f.p50 / floor.p50, f.p50 / xVerP50);
   }
+  // The host sits on its answers while the control software goes on: memory
+  // must stay bounded however far the host falls behind.
+  measure(line, xLok, 1, 100000);
+  std::printf("resident memory after 100000 XLok to a silent host: %.2f MiB\n",
+              static_cast<double>(readStatusKb(pid, "VmRSS:")) / 1024.0);
+  host.setNeverAnswer(false);
+  host.setAnswerDelay(0);
+  // What is still waiting (each message's answer bound runs out) drains
+  // before the idle figures are taken.
+  std::this_thread::sleep_for(std::chrono::seconds(3));
 
   // Idle: all links up, nothing happening.
   const long ticksBefore = cpuTicks(pid);
@@ -292,6 +292,9 @@ int main(int argc, char** argv) {
     }
     if (restart < 9) hostOwner.reset();
   }
+  // The last catch-up (start message, Lok1's speed and light) is traffic,
+  // not idling: let it finish before the quiet is measured.
+  hostOwner->waitForMessages(3, std::chrono::seconds(5));
   std::printf("ten host restarts, each back: %.1f s in all\n",
               std::chrono::duration<double>(Clock::now() - restartsBegin).count());
   const long switchesBeforeAgain = contextSwitches(pid);

@@ -15,6 +15,8 @@ namespace {
 constexpr int kEsc = 27;
 // A serial adapter that went away is looked for again about once a second.
 constexpr std::chrono::milliseconds kSerialReopenInterval{1000};
+// At shutdown the host is given this long, in all, for what is still waiting.
+constexpr std::chrono::milliseconds kHostDrainBudget{2000};
 }  // namespace
 
 Bridge::Bridge(Console& console, const char* monitorFailureText)
@@ -41,7 +43,8 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
   hostLinks_ = std::make_unique<HostLinks>(
       console_, config_->hostAddress(), toInt(config_->eventPort()), toInt(config_->commandPort()));
   hostLinks_->setCallback([this](HostConnection& link, int code) { onHost(link, code); });
-  hostLinks_->setReplaySource([this](std::vector<std::string>& m) { replayFor(m); });
+  hostLinks_->setReplaySource(
+      [this](std::vector<std::string>& m, HostLinks::CatchUp why) { replayFor(m, why); });
   if (hostLinks_->connectEventLink() != 0) {
     reportLinkFailure(console_, hostLinks_->connectFailure(HostLinks::kEventLink),
                       "Ereignis-Verbindung", kEventPortKey, config_->hostAddress(),
@@ -122,13 +125,14 @@ void Bridge::consoleLoop() {
 }
 
 void Bridge::shutDown() {
-  // First keep every callback away from what is about to be released. A serial
-  // command may still be waiting for the host's answer, or the links may be
-  // in the middle of a reconnection: closing them cuts every such wait short,
-  // so shutdown never waits for a silent or absent host.
+  // First keep every callback away from what is about to be released; none of
+  // them waits for the host, so the drain is short. Then what the serial side
+  // posted is still delivered, within a bound of its own, so neither a silent
+  // nor an absent host can hold shutdown up; closing the links cuts a
+  // reconnection under way short.
   gate_.close();
-  if (hostLinks_) hostLinks_->close();
   gate_.drain();
+  if (hostLinks_) hostLinks_->finish(kHostDrainBudget);
 
   if (monitor_) {
     if (serial_) serial_->setTrafficLog(nullptr);
@@ -177,13 +181,12 @@ void Bridge::onHost(HostConnection& link, int notification) {
   hostCallback(link, notification, parser_.get());
 }
 
-void Bridge::replayFor(std::vector<std::string>& messages) {
+void Bridge::replayFor(std::vector<std::string>& messages, HostLinks::CatchUp why) {
   // Healing starts just before the gate opens: a catch-up that comes first
-  // waits here for the opening, holding back only the links' own sends, and
-  // start-up makes none by then.
+  // waits here for the opening, holding back only the links' own sender.
   GatePass pass(gate_);
   if (!pass) return;
-  messages.emplace_back(startMessage().text);
+  if (why == HostLinks::CatchUp::kReconnected) messages.emplace_back(startMessage().text);
   std::vector<HostMessage> state;
   locos_->appendCommandedMessages(state);
   turnouts_->appendCommandedMessages(state);

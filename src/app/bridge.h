@@ -62,9 +62,10 @@ class Bridge final : private LayoutEvents {
 
   void onSerial(SerialPort& port, int notification);
   void onHost(HostConnection& link, int notification);
-  // What a host connected again is sent: the start message and the latest
-  // state of what the serial side has commanded. On the host links' healer.
-  void replayFor(std::vector<std::string>& messages);
+  // What a host connected again (or too far behind) is sent: the start
+  // message (only when connected again) and the latest state of what the
+  // serial side has commanded. On the host links' sender.
+  void replayFor(std::vector<std::string>& messages, HostLinks::CatchUp why);
 
   // LayoutEvents: host events 100, 150 and 151, on a receiver thread that has
   // passed the gate, so the tables exist.

@@ -1,5 +1,6 @@
 #include "host/host_connection.h"
 
+#include <chrono>
 #include <cstring>
 #include <system_error>
 
@@ -15,8 +16,9 @@ HostConnection::~HostConnection() {
   sock::shutdownSocket(readSocket_);
   sock::shutdownSocket(writeSocket_);
   // The receiver still runs the callback after its receive has returned; the
-  // sockets and this object must outlive it.
+  // sockets and this object must outlive it and the answer reader.
   if (receiver_.joinable()) receiver_.join();
+  if (answerReader_.joinable()) answerReader_.join();
   sock::closeSocket(readSocket_);
   sock::closeSocket(writeSocket_);
   if (libraryStarted_) sock::releaseSocketLibrary();
@@ -84,6 +86,7 @@ int HostConnection::connect(const char* address, int port) {
   // that cannot start fails the connect instead of going unnoticed.
   try {
     receiver_ = std::thread([this] { receive(); });
+    answerReader_ = std::thread([this] { readAnswers(); });
   } catch (const std::system_error& e) {
     failure_.error = e.code().value();
     failure_.threadError = true;
@@ -100,6 +103,11 @@ int HostConnection::close() {
   // are never reused under them) until the destructor.
   sock::shutdownSocket(readSocket_);
   sock::shutdownSocket(writeSocket_);
+  {
+    // Taken so that a caller between its check and its sleep cannot miss this.
+    std::lock_guard<std::mutex> lock(answerMutex_);
+  }
+  answered_.notify_all();
   return 0;
 }
 
@@ -145,8 +153,35 @@ void HostConnection::receive() {
     if (!endHandler_) console_.print("recv failed with error: %d\n", error);
   }
   close();
-  if (endHandler_) endHandler_(*this, error);
+  if (endHandler_) endHandler_(*this, Side::kRead, error);
   notify(kHostClosed);
+}
+
+// The answer reader. It receives as the wait for an answer once did, one
+// receive of at most kAnswerSize bytes per answer, but all the time, so a
+// host that closes or resets only this connection is noticed at once.
+void HostConnection::readAnswers() {
+  char answer[kAnswerSize];
+  long n = 0;
+  for (;;) {
+    n = sock::receive(writeSocket_, answer, sizeof answer);
+    if (n <= 0) break;
+    {
+      std::lock_guard<std::mutex> lock(answerMutex_);
+      ++answersWaiting_;
+      if (answerLengths_.size() < kLengthsKept) answerLengths_.push_back(static_cast<int>(n));
+    }
+    answered_.notify_all();
+  }
+  const int error = n == 0 ? 0 : sock::lastSocketError();
+  {
+    std::lock_guard<std::mutex> lock(answerMutex_);
+    writeEnded_ = true;
+  }
+  answered_.notify_all();
+  // A close here shuts the write socket down, which ends the receive as the
+  // host's close does: only an end that came from the host is told.
+  if (!closed_.load() && endHandler_) endHandler_(*this, Side::kWrite, error);
 }
 
 int HostConnection::sendAndAwaitAnswer(const char* text) {
@@ -162,14 +197,28 @@ int HostConnection::sendAndAwaitAnswer(const char* text) {
     return 0;
   }
 
-  // The wait is bounded so that a silent host cannot stall the serial side for
-  // good. If the answer comes late, the next request reads it as its own
-  // answer and its own answer is read by the one after: the answers carry
-  // nothing the bridge uses, so the shift is harmless.
-  if (sock::waitReadable(writeSocket, answerTimeoutMs_.load(std::memory_order_relaxed)) > 0) {
-    char answer[kAnswerSize];
-    const long n = sock::receive(writeSocket, answer, sizeof answer);
-    if (n > 0) lastAnswerLength_ = static_cast<int>(n);
+  // The wait is bounded so that a silent host cannot hold the sender for good.
+  // If the answer comes late, the next request takes it as its own answer and
+  // its own answer is taken by the one after: the answers carry nothing the
+  // bridge uses, so the shift is harmless.
+  std::unique_lock<std::mutex> lock(answerMutex_);
+  const auto answeredOrEnded = [this] {
+    return answersWaiting_ > 0 || writeEnded_ || closed_.load();
+  };
+  const int timeoutMs = answerTimeoutMs_.load(std::memory_order_relaxed);
+  if (timeoutMs < 0) {
+    answered_.wait(lock, answeredOrEnded);
+  } else {
+    answered_.wait_for(lock, std::chrono::milliseconds(timeoutMs), answeredOrEnded);
+  }
+  if (answersWaiting_ > 0) {
+    --answersWaiting_;
+    if (!answerLengths_.empty()) {
+      lastAnswerLength_ = answerLengths_.front();
+      answerLengths_.pop_front();
+    } else {
+      lastAnswerLength_ = kAnswerSize;
+    }
   }
   return 1;
 }
@@ -180,6 +229,11 @@ void HostConnection::setAnswerTimeout(int milliseconds) {
 
 int HostConnection::lastAnswerLength() const {
   return lastAnswerLength_;
+}
+
+bool HostConnection::writeEnded() const {
+  std::lock_guard<std::mutex> lock(answerMutex_);
+  return writeEnded_ || closed_.load();
 }
 
 int HostConnection::lastSendError() const {

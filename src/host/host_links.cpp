@@ -1,6 +1,7 @@
 #include "host/host_links.h"
 
 #include <algorithm>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -12,16 +13,19 @@ const char* linkName(int index) {
 }
 }  // namespace
 
-HostLinks::HostLinks(Console& console, std::string address, int eventPort, int commandPort)
+HostLinks::HostLinks(Console& console, std::string address, int eventPort, int commandPort,
+                     std::size_t outboxCapacity)
     : console_(console),
       voice_(console),
       address_(std::move(address)),
-      ports_{eventPort, commandPort} {}
+      ports_{eventPort, commandPort},
+      outbox_(outboxCapacity) {}
 
 HostLinks::~HostLinks() {
   close();
   if (healer_.joinable()) healer_.join();
-  std::unique_ptr<HostConnection> old[2];
+  if (sender_.joinable()) sender_.join();
+  std::shared_ptr<HostConnection> old[2];
   {
     std::lock_guard<std::mutex> lock(mutex_);
     old[0] = std::move(live_[0]);
@@ -40,9 +44,11 @@ void HostLinks::setReplaySource(ReplaySource source) {
   replaySource_ = std::move(source);
 }
 
-void HostLinks::setBackoff(std::chrono::milliseconds first, std::chrono::milliseconds longest) {
+void HostLinks::setBackoff(std::chrono::milliseconds first, std::chrono::milliseconds longest,
+                           std::chrono::milliseconds stable) {
   firstPause_ = first;
   longestPause_ = longest;
+  stableAfter_ = stable;
 }
 
 void HostLinks::setAnswerTimeout(int milliseconds) {
@@ -56,14 +62,25 @@ int HostLinks::reconnections() const {
   return reconnections_;
 }
 
-std::unique_ptr<HostConnection> HostLinks::makeConnection(int index) {
-  auto connection = std::make_unique<HostConnection>(voice_);
+std::shared_ptr<HostConnection> HostLinks::makeConnection(int index) {
+  auto connection = std::make_shared<HostConnection>(voice_);
   connection->setCallback(callback_);
   connection->setAnswerTimeout(answerTimeoutMs_.load());
-  connection->setEndHandler([this, index](HostConnection& ended, int error) {
-    linkEnded(ended, index,
-              error == 0 ? std::string("closed by the host")
-                         : "recv failed with error: " + std::to_string(error));
+  connection->setEndHandler([this, index](HostConnection& ended, HostConnection::Side side,
+                                          int error) {
+    if (side == HostConnection::Side::kRead) {
+      linkEnded(ended, index,
+                error == 0 ? std::string("closed by the host")
+                           : "recv failed with error: " + std::to_string(error));
+    } else if (index == kCommandLink) {
+      // Every message goes on this connection: without it the host hears
+      // nothing, so it ends the link as a lost read connection does. The
+      // event link's write connection carries nothing, and a host may close
+      // it as soon as it is made.
+      linkEnded(ended, index,
+                error == 0 ? std::string("write connection closed by the host")
+                           : "write connection: recv failed with error: " + std::to_string(error));
+    }
   });
   return connection;
 }
@@ -93,10 +110,16 @@ int HostLinks::connectAtStartUp(int index, int port) {
   }
   const int result = connection->connect(address_.c_str(), port);
   if (result == 0 && index == kCommandLink) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!lost_ && !stopping_ && live_[kEventLink] && !live_[kEventLink]->isClosed()) {
-      up_.store(true);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!lost_ && !stopping_ && live_[kEventLink] && !live_[kEventLink]->isClosed()) {
+        up_.store(true);
+        upSince_ = std::chrono::steady_clock::now();
+      }
     }
+    // From the moment the command link exists a sender serves it: the start
+    // message is posted during start-up.
+    startSender();
   }
   return result;
 }
@@ -111,41 +134,47 @@ void HostLinks::startHealing() {
   }
 }
 
-void HostLinks::close() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  stopping_ = true;
-  up_.store(false);
-  for (auto& link : live_) {
-    if (link) link->close();
-  }
-  for (HostConnection* link : attempt_) {
-    if (link != nullptr) link->close();
-  }
-  changed_.notify_all();
-}
-
-int HostLinks::sendAndAwaitAnswer(const char* text) {
-  // While the host is away nothing is tried: the serial side goes on at its
-  // own pace and the catch-up after the reconnection carries the state.
-  if (!up_.load()) return 0;
-  std::lock_guard<std::mutex> sending(sendMutex_);
-  HostConnection* link = nullptr;
+void HostLinks::finish(std::chrono::milliseconds budget) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!up_.load()) return 0;
-    link = live_[kCommandLink].get();
+    stopping_ = true;
   }
-  // The link stays while sendMutex_ is held: tearDown takes it first.
-  return sendOn(*link, text);
+  changed_.notify_all();
+  outbox_.finish();
+  if (sender_.joinable()) {
+    // A silent host would keep the sender at every message for the whole
+    // answer time-out; the budget bounds the whole drain instead.
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, budget, [this] { return senderDone_; });
+  }
+  close();
+  if (sender_.joinable()) sender_.join();
 }
 
-int HostLinks::sendOn(HostConnection& link, const char* text) {
-  const int sent = link.sendAndAwaitAnswer(text);
-  if (sent == 0 && link.lastSendError() != 0) {
-    linkEnded(link, kCommandLink,
-              "send failed with error: " + std::to_string(link.lastSendError()));
+void HostLinks::close() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    up_.store(false);
+    for (auto& link : live_) {
+      if (link) link->close();
+    }
+    for (HostConnection* link : attempt_) {
+      if (link != nullptr) link->close();
+    }
   }
-  return sent;
+  changed_.notify_all();
+  outbox_.finish();
+}
+
+void HostLinks::post(const char* text) {
+  if (text == nullptr || *text == '\0') return;
+  if (outbox_.post(text) && !saidBehind_.exchange(true)) {
+    console_.print(
+        "Host is falling behind: %zu messages wait for its answers. Older messages now give "
+        "way to the latest state of their locomotive or turnout.\n",
+        outbox_.capacity());
+  }
 }
 
 void HostLinks::linkEnded(HostConnection& connection, int index, const std::string& reason) {
@@ -163,37 +192,39 @@ void HostLinks::linkEnded(HostConnection& connection, int index, const std::stri
 // The healer thread. While both links are up it sleeps without a time-out, so
 // an idle bridge makes no wake-ups.
 void HostLinks::heal() {
+  std::chrono::milliseconds nextPause = firstPause_;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return stopping_ || lost_; });
     if (stopping_) return;
+    // Judged when the links are lost, so no timer runs while they are up.
+    if (std::chrono::steady_clock::now() - upSince_ >= stableAfter_) nextPause = firstPause_;
     lock.unlock();
     tearDown();
     voice_.setOn(false);
-    std::chrono::milliseconds pause = firstPause_;
+    std::chrono::milliseconds pause = nextPause;
     for (;;) {
       lock.lock();
       if (changed_.wait_for(lock, pause, [this] { return stopping_; })) return;
       lock.unlock();
-      if (attempt()) break;
-      pause = std::min(pause * 2, longestPause_);
+      const bool made = attempt();
+      nextPause = std::min(pause * 2, longestPause_);
+      if (made) break;
+      pause = nextPause;
     }
     lock.lock();
   }
 }
 
 void HostLinks::tearDown() {
+  std::shared_ptr<HostConnection> old[2];
   {
-    // Wakes both receivers and a send waiting for its answer.
+    // Wakes both receivers and a send waiting for its answer; a send still
+    // under way keeps its link until it returns.
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& link : live_) {
       if (link) link->close();
     }
-  }
-  std::unique_ptr<HostConnection> old[2];
-  {
-    std::lock_guard<std::mutex> sending(sendMutex_);
-    std::lock_guard<std::mutex> lock(mutex_);
     old[0] = std::move(live_[0]);
     old[1] = std::move(live_[1]);
   }
@@ -221,13 +252,6 @@ bool HostLinks::attempt() {
   }
   if (!made) return false;
 
-  // Held from before the links go live until the catch-up has been sent. A
-  // serial command changes its table and then sends; if its send found the
-  // links still down, the change was made before they went live and so is in
-  // the snapshot below; otherwise the send waits here and follows the
-  // catch-up. Either way the host ends up with the latest state.
-  std::lock_guard<std::mutex> sending(sendMutex_);
-  HostConnection* link = command.get();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_ || event->isClosed() || command->isClosed()) return false;
@@ -235,19 +259,15 @@ bool HostLinks::attempt() {
     live_[kCommandLink] = std::move(command);
     lost_ = false;
     up_.store(true);
+    upSince_ = std::chrono::steady_clock::now();
+    // Set with the links themselves, so the sender's first use of the new
+    // command link is the catch-up (see commandLinkIfUp).
+    catchUpDue_ = true;
     ++reconnections_;
   }
   voice_.setOn(true);
   console_.out("Host links connected again.\n");
-
-  std::vector<std::string> messages;
-  if (replaySource_) replaySource_(messages);
-  for (const std::string& message : messages) {
-    if (message.empty()) continue;
-    // A failure has been reported and marks the links lost: the next
-    // reconnection sends everything again.
-    if (sendOn(*link, message.c_str()) == 0) break;
-  }
+  outbox_.wake();
   return true;
 }
 

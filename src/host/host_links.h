@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,33 +17,40 @@
 
 #include "diag/console.h"
 #include "host/host_connection.h"
+#include "host/host_outbox.h"
 #include "seams/host_sender.h"
 
 namespace p50x {
 
 // Threads: the owner (console thread) sets up, connects at start-up, starts
-// healing and closes; both receivers of each link run the callback and report
-// the end of their connection; the serial worker (and the console thread at
-// start-up) send; the healer thread tears lost links down and makes new ones.
+// healing and finishes; both receivers of each link run the callback and
+// report the end of their connection, the command link's answer reader the
+// end of its write connection; the serial worker (and the console thread at
+// start-up) post; the sender thread alone sends, one message at a time, each
+// followed by the wait for its answer; the healer thread tears lost links
+// down and makes new ones.
 //
 // Guards: mutex_ covers the live links, the attempt in progress and the state
-// marks; it is held only for short steps, never across a connect, a send or a
-// join. sendMutex_ serializes every send with its wait for the answer, and is
-// the one lock held across a wait for the host: a request and its answer must
-// not overlap with another on the same connection anyway, and holding it while
-// the healer sends the start message and the latest state orders that catch-up
-// against the serial side's own messages (see heal()). Lock order: sendMutex_
-// before mutex_.
+// marks; it is held only for short steps, never across a connect, a send, a
+// wait for an answer or a join. The outbox has a lock of its own, as short.
+// So posting, which is all the serial side does, never waits for the host.
 class HostLinks final : public HostSender {
  public:
   enum LinkIndex : int { kEventLink = 0, kCommandLink = 1 };
 
-  // Fills in, on the healer thread, what a host that has just been connected
-  // again must be sent: the start message, then the latest state of what the
-  // serial side has commanded. Called while sends are held back (see heal()).
-  using ReplaySource = std::function<void(std::vector<std::string>& messages)>;
+  // Why the sender asks for the latest state instead of the messages it had.
+  enum class CatchUp {
+    kReconnected,  // the host was connected again: the start message first
+    kFellBehind,   // the outbox gave way: the state covers what it dropped
+  };
+  // Fills in, on the sender thread, what the host must be sent: the latest
+  // state of what the serial side has commanded (after the start message when
+  // reconnected). Messages posted before the call are covered by it, so they
+  // are dropped; later ones follow it.
+  using ReplaySource = std::function<void(std::vector<std::string>& messages, CatchUp why)>;
 
-  HostLinks(Console& console, std::string address, int eventPort, int commandPort);
+  HostLinks(Console& console, std::string address, int eventPort, int commandPort,
+            std::size_t outboxCapacity = HostOutbox::kCapacity);
   ~HostLinks() override;  // closes, then joins the healer and every receiver
   HostLinks(const HostLinks&) = delete;
   HostLinks& operator=(const HostLinks&) = delete;
@@ -52,8 +61,11 @@ class HostLinks final : public HostSender {
   // Before startHealing.
   void setReplaySource(ReplaySource source);
   // The pause before the first attempt after a loss, doubled after every
-  // failed attempt up to `longest`.
-  void setBackoff(std::chrono::milliseconds first, std::chrono::milliseconds longest);
+  // failed attempt (and after every loss that follows a reconnection within
+  // `stable`) up to `longest`; back to `first` once the links stayed up for
+  // `stable`, so a host that drops every link at once is tried ever less often.
+  void setBackoff(std::chrono::milliseconds first, std::chrono::milliseconds longest,
+                  std::chrono::milliseconds stable = std::chrono::seconds(10));
   // Applies to the command link's answer wait, now and after reconnections.
   void setAnswerTimeout(int milliseconds);
 
@@ -69,18 +81,29 @@ class HostLinks final : public HostSender {
   // loss is only noted (and said), so start-up keeps its written course.
   void startHealing();
 
-  // Shutdown: no more healing; both links (and an attempt under way) are
-  // closed, which cuts every wait for the host short. Returns at once;
-  // idempotent.
+  // Orderly shutdown: no more healing, no more posts; what is waiting is still
+  // delivered while the links are up, for at most `budget` in all; then
+  // close().
+  void finish(std::chrono::milliseconds budget);
+  // Shutdown at once: no more healing; both links (and an attempt under way)
+  // are closed, which cuts every wait for the host short; what is waiting is
+  // dropped. Returns at once; idempotent.
   void close();
 
-  // On the command link. While the links are down: 0 at once, nothing tried.
-  int sendAndAwaitAnswer(const char* text) override;
+  // Into the outbox, in order; delivered by the sender on the command link.
+  // While the links are down the sender drops what it takes: the catch-up
+  // after the reconnection carries the state.
+  void post(const char* text) override;
 
   // Both links connected and not lost since.
   bool up() const { return up_.load(); }
   // Times the links have come back after a loss.
   int reconnections() const;
+  // Messages waiting in the outbox.
+  std::size_t waiting() const { return outbox_.size(); }
+  // Messages handed to the host and answered (or whose answer's time ran out
+  // on a connection still open).
+  std::uint64_t delivered() const { return delivered_.load(); }
 
  private:
   // Passes the connections' own texts on, except during an attempt in the
@@ -101,13 +124,19 @@ class HostLinks final : public HostSender {
     std::atomic<bool> on_{true};
   };
 
-  std::unique_ptr<HostConnection> makeConnection(int index);
+  std::shared_ptr<HostConnection> makeConnection(int index);
   int connectAtStartUp(int index, int port);
   void linkEnded(HostConnection& connection, int index, const std::string& reason);
-  int sendOn(HostConnection& link, const char* text);
   void heal();
   void tearDown();
   bool attempt();
+
+  // host_links_sender.cpp: the sender thread.
+  void startSender();
+  void serve();
+  std::shared_ptr<HostConnection> commandLinkIfUp(bool& catchUpDue);
+  bool deliver(HostConnection& link, const char* text);
+  void catchUp(HostConnection& link, CatchUp why);
 
   Console& console_;
   Voice voice_;
@@ -117,18 +146,27 @@ class HostLinks final : public HostSender {
   ReplaySource replaySource_;
   std::chrono::milliseconds firstPause_{500};
   std::chrono::milliseconds longestPause_{5000};
+  std::chrono::milliseconds stableAfter_{10000};
   std::atomic<int> answerTimeoutMs_{HostConnection::kAnswerTimeoutMs};
 
-  std::mutex sendMutex_;
+  HostOutbox outbox_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::unique_ptr<HostConnection> live_[2];  // guarded by mutex_
-  HostConnection* attempt_[2] = {};          // guarded by mutex_
-  bool lost_ = false;                        // guarded by mutex_
-  bool stopping_ = false;                    // guarded by mutex_
-  int reconnections_ = 0;                    // guarded by mutex_
-  std::atomic<bool> up_{false};              // written under mutex_
-  std::thread healer_;                       // owner thread only
+  // Shared with the sender while it sends on the command link, so a link torn
+  // down under a send stays valid until the send has returned.
+  std::shared_ptr<HostConnection> live_[2];          // guarded by mutex_
+  HostConnection* attempt_[2] = {};                  // guarded by mutex_
+  bool lost_ = false;                                // guarded by mutex_
+  bool stopping_ = false;                            // guarded by mutex_: no more healing
+  bool catchUpDue_ = false;                          // guarded by mutex_: links new
+  bool senderDone_ = false;                          // guarded by mutex_
+  int reconnections_ = 0;                            // guarded by mutex_
+  std::chrono::steady_clock::time_point upSince_{};  // guarded by mutex_
+  std::atomic<bool> up_{false};                      // written under mutex_
+  std::atomic<bool> saidBehind_{false};
+  std::atomic<std::uint64_t> delivered_{0};
+  std::thread healer_;  // owner thread only
+  std::thread sender_;  // owner thread only
 };
 
 }  // namespace p50x

@@ -42,7 +42,7 @@ void LocoTable::load(const char* path) {
   // The host takes this as "the station is up" and waits for it before it
   // sends events, so it goes out even without a list.
   const HostMessage start = startMessage();
-  host_.sendAndAwaitAnswer(start.text);
+  host_.post(start.text);
 }
 
 void LocoTable::loadEntries(ListSource& source) {
@@ -99,10 +99,11 @@ LocoTable::Report LocoTable::reportOf(const Entry& e) const {
           lightMessage(e.name, (e.flags & kLightBit) != 0 ? 1 : 0)};
 }
 
-// The light message only once the host has answered the speed message.
+// Speed first: the host is sent the light message only once it has answered
+// the speed message, as the outbox delivers one message at a time in order.
 void LocoTable::send(const Report& report) {
-  host_.sendAndAwaitAnswer(report.speed.text);
-  host_.sendAndAwaitAnswer(report.light.text);
+  host_.post(report.speed.text);
+  host_.post(report.light.text);
 }
 
 // X 80 al ah speed flags -> 00 | 41 (halted) | 02; then speed and light message

@@ -110,7 +110,7 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode m
     }
   }
   reply.send({0x00});
-  if (report) host_.sendAndAwaitAnswer(message.text);
+  if (report) host_.post(message.text);
 }
 
 bool TurnoutTable::messageState(const Entry& e, int& state) const {

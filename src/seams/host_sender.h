@@ -3,14 +3,15 @@
 
 namespace p50x {
 
-// The command link's write connection: send one message and wait (bounded) for
-// the host's answer, which is read and discarded. Returns 1 when the text was
-// sent, 0 when the send failed. Called on one thread at a time (console thread
-// during start-up, then the serial worker).
+// Hands one message (a zero-terminated text ending in a line feed) over for
+// delivery and returns at once: the host's answer is awaited by whoever
+// delivers it, never by the caller, so a slow or silent host cannot hold up
+// the serial side. Messages are delivered in the order they were posted.
+// Callers: the console thread during start-up, then the serial worker.
 class HostSender {
  public:
   virtual ~HostSender() = default;
-  virtual int sendAndAwaitAnswer(const char* text) = 0;
+  virtual void post(const char* text) = 0;
 };
 
 }  // namespace p50x

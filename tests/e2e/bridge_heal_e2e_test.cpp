@@ -101,6 +101,7 @@ TEST_F(BridgeHealing, HostRestartedThreeTimesGetsTheLatestStateAndNothingLeaks) 
   host_->clearMessages();
   line_.send({'X', 0x80, 3, 0, 0, 0x20});
   EXPECT_EQ(line_.receive(1), Line{0x00});
+  ASSERT_TRUE(host_->waitForMessages(2, 5s));
   EXPECT_EQ(host_->messageTexts(), (std::vector<std::string>{"371;Lok1;1;0.0\n", "381;Lok1;0\n"}));
   bridge_->type("\x1b");
   EXPECT_EQ(bridge_->waitForExit(), 1);
@@ -212,10 +213,10 @@ TEST_F(BridgeHealing, MonitorFileOnAFullDiskIsSaidOnceAndRepliesGoOn) {
   EXPECT_EQ(bridge_->errors(), "Fehler beim Schreiben der Monitordatei: No space left on device\n");
 }
 
-TEST_F(BridgeHealing, StopRequestWhileStartUpWaitsForTheHostRemovesThePtyLink) {
+TEST_F(BridgeHealing, StopRequestWhileTheHostSitsOnTheStartMessageRemovesThePtyLink) {
   host_->setNeverAnswer(true);
   startBridge(/*waitForReady=*/false);
-  ASSERT_TRUE(host_->waitForMessages(1, 5s));  // start-up waits for the answer to 41
+  ASSERT_TRUE(host_->waitForMessages(1, 5s));  // the sender waits for the answer to 41
   struct stat st {};
   ASSERT_EQ(::lstat((dir_ + "/tty").c_str(), &st), 0);
   bridge_->signal(SIGTERM);

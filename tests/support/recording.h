@@ -119,15 +119,14 @@ class RecordingSink final : public ReplySink {
   std::vector<Bytes> writes;
 };
 
-// Records every message; answers at once with `result`. Thread-safe.
+// Records every message posted. Thread-safe.
 class RecordingHostSender final : public HostSender {
  public:
-  int sendAndAwaitAnswer(const char* text) override {
+  void post(const char* text) override {
     std::lock_guard<std::mutex> lock(mutex_);
     messages_.emplace_back(text);
     notifyWaiters();
     if (onSend) onSend(text);
-    return result;
   }
   std::vector<std::string> messages() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -144,7 +143,6 @@ class RecordingHostSender final : public HostSender {
     m.swap(messages_);
     return m;
   }
-  int result = 1;
   std::function<void(const char*)> onSend;
 
  private:

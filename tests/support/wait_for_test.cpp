@@ -32,7 +32,7 @@ TEST(WaitFor, WakesForWhatAnotherThreadRecords) {
   // RecordingSink is left out: it records for single-threaded tests only.
   const Case cases[] = {
       {"console", [&] { console.out("x"); }, [&] { return console.outText() == "x"; }},
-      {"host sender", [&] { host.sendAndAwaitAnswer("41;0\n"); },
+      {"host sender", [&] { host.post("41;0\n"); },
        [&] { return host.messages().size() == 1; }},
       {"traffic log", [&] { log.logSent(1, &byte); }, [&] { return log.text() == "S 5a"; }},
       {"a test thread's flag",
