@@ -18,12 +18,6 @@ constexpr auto kReadTimeout = 1s;
 // Longer than the 200 ms after which the station drops a command cut short.
 constexpr auto kCutShortPause = 300ms;
 
-int countOf(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 double millisecondsSince(ControlProgram::Clock::time_point t) {
   return std::chrono::duration<double, std::milli>(ControlProgram::Clock::now() - t).count();
 }
@@ -203,12 +197,15 @@ void ControlProgram::randomCommand() {
     // Parameter bytes that would read as commands of their own.
     static const std::uint8_t kTricky[] = {0x00, 0x0D, 'X', 0xA2, 0xC4};
     const auto t = [&] { return kTricky[pick(5)]; };
-    switch (pick(3)) {
+    switch (pick(4)) {
       case 0:
         exchange(binary({0xC0, t(), t(), t(), t()}), "XClkSet");
         break;
       case 1:
         exchange(binary({0xA3, t(), t(), t()}), "XSoSet");
+        break;
+      case 2:
+        exchange(binary({0xDF, t(), t(), t(), t(), t()}), "XPomAcc");
         break;
       default:
         exchange(binary({0xD2}), "XEvtBiDi");

@@ -15,6 +15,12 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
   return text;
 }
 
+int countOf(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 void Findings::add(Kind kind, const std::string& what, const std::string& expected,
                    const std::string& got) {
   const double at =

@@ -11,6 +11,8 @@
 namespace p50x::soak {
 
 std::string hex(const std::vector<std::uint8_t>& bytes);
+// How often `part` occurs in `text` (console lines said so far).
+int countOf(const std::string& text, const std::string& part);
 
 // Threads: every thread of the soak records; mutex_ guards all.
 class Findings {

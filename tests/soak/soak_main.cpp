@@ -205,10 +205,19 @@ int main(int argc, char** argv) {
                  status < 0 ? std::string("no end") : "status " + std::to_string(status));
   }
   const std::string errors = bridge.errors();
-  std::size_t said = 0;
-  for (auto at = errors.find("Fehler beim Schreiben der Monitordatei"); at != std::string::npos;
-       at = errors.find("Fehler beim Schreiben der Monitordatei", at + 1)) {
-    ++said;
+  const int said = countOf(errors, "Fehler beim Schreiben der Monitordatei");
+  // A driver polling what the station does not know must not fill the console.
+  if (settings.dialect.textHaltAndWiderOpcodes) {
+    const std::string out = bridge.output();
+    for (const char* notice :
+         {"Unbekannter P50Xb-Befehl ff\n", "P50Xb-Befehl XLokCfgSet nicht unterstuetzt.\n"}) {
+      const int times = countOf(out, notice);
+      if (times > 1) {
+        const std::string line(notice, std::strlen(notice) - 1);
+        findings.add(Findings::kBridge, "console notice \"" + line + "\"", "once",
+                     std::to_string(times) + " times");
+      }
+    }
   }
   if (diskMounted && said != 1) {
     findings.add(Findings::kBridge, "monitor write errors on the error output", "1",

@@ -120,11 +120,13 @@ Expectation StationModel::binary(const std::uint8_t* in, std::size_t length) {
     case 0x90:  // XTrnt al ah|coil|dir
     case 0x94:  // XTrntSts al ah
       return turnout(in);
-    case 0x95: {  // XTrntGrp g
+    case 0x95: {  // XTrntGrp g: the listed turnouts only
       std::uint8_t bits = 0;
       for (int i = 0; i < 8; ++i) {
         const Turnout* t = findTurnout(8 * (in[1] - 1) + 1 + i, false);
-        if (t != nullptr && t->position != 0) bits = static_cast<std::uint8_t>(bits | (1u << i));
+        if (t != nullptr && !t->name.empty() && t->position != 0) {
+          bits = static_cast<std::uint8_t>(bits | (1u << i));
+        }
       }
       return {{0x00, bits, 0x00}};
     }
@@ -166,6 +168,7 @@ Expectation StationModel::binary(const std::uint8_t* in, std::size_t length) {
     case 0xD2:  // XEvtBiDi: no data
       return {{static_cast<std::uint8_t>(dialect_.textHaltAndWiderOpcodes ? 0x00 : 0x01)}};
     case 0xA3:  // XSoSet: not carried out
+    case 0xDF:  // accessory programming on the main: not carried out
       return {{0x01}};
     default:  // an opcode the station does not know, rejected at once
       return {{0x01}};
