@@ -171,9 +171,9 @@ void HostLinks::post(const char* text) {
   if (text == nullptr || *text == '\0') return;
   if (outbox_.post(text) && !saidBehind_.exchange(true)) {
     console_.print(
-        "Host is falling behind: %zu messages wait for its answers. Older messages now give "
+        "Host is falling behind: %d messages wait for its answers. Older messages now give "
         "way to the latest state of their locomotive or turnout.\n",
-        outbox_.capacity());
+        static_cast<int>(outbox_.capacity()));
   }
 }
 

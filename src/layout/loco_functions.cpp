@@ -1,6 +1,6 @@
 // Locomotive functions F1 to F28 and the status commands that report them.
 // Functions never reach the host: its protocol has no message for them. They
-// are kept so the status commands and XEvtLok tell every client the same.
+// are kept so the status commands tell every client the same.
 #include "layout/loco_table.h"
 #include "seams/reply_status.h"
 

@@ -9,7 +9,7 @@ namespace p50x {
 namespace {
 // Step mode 0: raw steps 0..15 on the station's 0..127 scale. Step 14 is full
 // speed and step 15 reads as 1, the station's emergency stop. Control software
-// reads the converted speed back in XEvtLok and expects exactly these values,
+// reads the converted speed back (XLokSts) and expects exactly these values,
 // so the table stays as it is even where it looks uneven.
 constexpr std::uint8_t kStepTable[16] = {0,  2,  10, 19, 29,  38,  48,  57,
                                          67, 76, 86, 95, 105, 114, 127, 1};

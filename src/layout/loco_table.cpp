@@ -115,6 +115,7 @@ void LocoTable::xLok(ReplyChannel& reply, int low, int high, int speed, int flag
     const bool refused = halted && low8(speed) > kEmergencyStop;
     e.speed = refused ? 0 : low8(speed);
     e.commanded = true;
+    e.reportWaiting = false;  // the control software has set it itself
     report = reportOf(e);
     found = true;
     out[0] = refused ? ReplyStatus::kHalted : ReplyStatus::kOk;
@@ -140,6 +141,7 @@ void LocoTable::xLokX(ReplyChannel& reply, int low, int high, int rawSpeed, int 
       e.rawSpeed = 0;
     }
     e.commanded = true;
+    e.reportWaiting = false;
     report = reportOf(e);
     found = true;
     out[0] = refused ? ReplyStatus::kHalted : ReplyStatus::kOk;
@@ -160,25 +162,26 @@ void LocoTable::xLokCfg(ReplyChannel& reply, int low, int high) {
   });
 }
 
-// X C9 -> per locomotive: speed, F8..F1, address low, dir<<7|light<<6, raw;
-// then 80 (P50X-only mode: 80 alone). The record form and the end byte 80 are
-// what mixed-mode control software parses; every locomotive is reported on
-// every call because such software polls and takes the report as the state.
-// The report reads the entries and never changes them: XLokX has already
-// converted its raw speed, and converting again here would overwrite the speed
-// of a later XLok.
-void LocoTable::xEvtLok(ReplyChannel& reply, StationMode mode) {
-  if (mode == StationMode::P50XOnly) {
-    reply.send({0x80});
-    return;
-  }
+// X C9 -> per locomotive to report: speed, F8..F1, address low,
+// dir<<7|light<<6, raw; then 80. To control software this reply means "these
+// locomotives were changed by somebody else": it sets its own picture from
+// each record, and as the record has no room for F9 to F28 it takes them as
+// off. So a locomotive is reported only after something other than the
+// control software changed it, and once; what does not fit one reply (more
+// than 50) waits for the next. The report never changes speeds: XLokX has
+// already converted its raw speed, and converting again here would overwrite
+// the speed of a later XLok.
+void LocoTable::xEvtLok(ReplyChannel& reply) {
   std::uint8_t* out = reply.area();
   std::size_t n = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    const std::size_t reported = std::min<std::size_t>(entries_.size(), kMaxReportedLocos);
-    for (std::size_t i = 0; i < reported; ++i) {
-      const Entry& e = entries_[i];
+    int reported = 0;
+    for (Entry& e : entries_) {
+      if (!e.reportWaiting) continue;
+      if (reported == kMaxReportedLocos) break;
+      e.reportWaiting = false;
+      ++reported;
       out[n++] = e.speed;
       out[n++] = static_cast<std::uint8_t>(e.functions);
       out[n++] = e.addressLow;
@@ -190,8 +193,15 @@ void LocoTable::xEvtLok(ReplyChannel& reply, StationMode mode) {
   reply.send(n);
 }
 
+bool LocoTable::reportWaiting() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [](const Entry& e) { return e.reportWaiting; });
+}
+
 // In table order, so the host hears the stops in the order XEvtLok lists the
-// locomotives. A locomotive already standing hears nothing: nothing changed.
+// locomotives. A locomotive already standing hears nothing and is not
+// reported: nothing changed.
 void LocoTable::haltAll() {
   std::vector<Report> stopped;
   {
@@ -201,6 +211,7 @@ void LocoTable::haltAll() {
       e.speed = 0;
       e.rawSpeed = 0;
       e.commanded = true;
+      e.reportWaiting = true;
       stopped.push_back(reportOf(e));
     }
   }

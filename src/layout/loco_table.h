@@ -13,7 +13,6 @@
 #include "layout/list_file.h"
 #include "seams/host_sender.h"
 #include "seams/reply.h"
-#include "seams/station_mode.h"
 
 namespace p50x {
 
@@ -55,13 +54,17 @@ class LocoTable {
   void xFuncSts(ReplyChannel& reply, int low, int high);
   void xFuncXSts(ReplyChannel& reply, int low, int high);
   void xFunc34Sts(ReplyChannel& reply, int low, int high);
-  // Mixed mode reports every locomotive; in P50X-only mode no other controller
-  // can have changed one, so the report is the end byte alone.
-  void xEvtLok(ReplyChannel& reply, StationMode mode = StationMode::Mixed);
+  // Reports, once each, the locomotives whose state changed by other means
+  // than the control software's own commands, then the end byte 0x80; with
+  // nothing to report the end byte alone.
+  void xEvtLok(ReplyChannel& reply);
+  // XEvtLok has something to report (the locomotive bit of XEvent).
+  bool reportWaiting() const;
 
   // The emergency stop of the whole layout (XHalt): every locomotive that has
   // a speed gets speed 0, and the host is told each one as an XLok to speed 0
-  // would tell it. The caller answers the command.
+  // would tell it. Each one stopped waits to be reported by XEvtLok. The
+  // caller answers the command.
   void haltAll();
 
   // Appends, in table order, the speed and the light message of every
@@ -88,6 +91,9 @@ class LocoTable {
     int maxSpeedForward = 0;
     int maxSpeedReverse = 0;
     bool commanded = false;  // the host has been told of it
+    // Changed by other means than the control software's own commands (only
+    // XHalt does that) and not yet reported by XEvtLok.
+    bool reportWaiting = false;
   };
 
   // What the host hears of an entry: its speed message, then its light message.

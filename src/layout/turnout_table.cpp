@@ -85,7 +85,7 @@ TurnoutTable::Entry* TurnoutTable::findByName(const char* name) {
 // partner position + 2 * direction. A turnout and its partner are one object
 // to the host (a three-way turnout, say) with four states; host applications
 // decode the number in this order, so it is not tidied up.
-void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode mode) {
+void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second) {
   const std::uint8_t secondByte = low8(second);
   const std::uint8_t high = secondByte & 0x07;
   const int direction = (secondByte & 0x80) != 0 ? 1 : 0;
@@ -97,10 +97,13 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second, StationMode m
     std::lock_guard<std::mutex> lock(mutex_);
     Entry* e = findByAddress(low8(low), high);
     if (e == nullptr) return;
-    // A P50X-only client switches with the coil on and then repeats the command
-    // with the coil off. The repeat moves nothing; passing it on would only make
-    // the serial side wait for the host once more.
-    const bool coilRelease = mode == StationMode::P50XOnly && !coilOn && e->position == direction;
+    // Control software switches with the coil on and then repeats the command
+    // with the coil off. The repeat moves nothing, and the host would hear
+    // every switch twice. Only that pair is one switch: a command without the
+    // coil bit on its own still names a position the host must hear, also the
+    // one the turnout already has (it starts at 1 without anybody saying so).
+    const bool coilRelease = !coilOn && e->awaitingRelease && e->position == direction;
+    e->awaitingRelease = coilOn;
     if (!coilRelease) {
       e->position = direction;
       e->commanded = true;

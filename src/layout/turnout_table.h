@@ -11,7 +11,6 @@
 #include "layout/list_file.h"
 #include "seams/host_sender.h"
 #include "seams/reply.h"
-#include "seams/station_mode.h"
 
 namespace p50x {
 
@@ -34,10 +33,10 @@ class TurnoutTable {
   // Replaces the entries with the records of `source`.
   void loadEntries(ListSource& source);
 
-  // In P50X-only mode a command with the coil bit (0x40) clear that names the
-  // position the turnout already has only releases the coil: reply 00, no
-  // change, no message.
-  void xTrnt(ReplyChannel& reply, int low, int second, StationMode mode = StationMode::Mixed);
+  // A command with the coil bit (0x40) clear right after one with the coil bit
+  // set for the same turnout and position only releases the coil: reply 00,
+  // no message. Every other command tells the host the position.
+  void xTrnt(ReplyChannel& reply, int low, int second);
   void xTrntSts(ReplyChannel& reply, int low, int high);
   // One byte for the eight turnouts of group g (addresses 8(g-1)+1 to 8g).
   void xTrntGrp(ReplyChannel& reply, int group);
@@ -63,6 +62,8 @@ class TurnoutTable {
     int statusFlag = 0;
     int partner = 0;         // 0: none; else low 8 bits = partner's low address, high 0
     bool commanded = false;  // switched by XTrnt since start
+    // The last XTrnt switched the coil on: its release is no news.
+    bool awaitingRelease = false;
   };
 
   // Both walk under mutex_ and return a result that stays with the caller.

@@ -191,6 +191,9 @@ void CommandAssembler::sendTextReply(TextReply reply) {
       std::memcpy(reply_.area(), kBaudReply, sizeof kBaudReply - 1);
       reply_.send(sizeof kBaudReply - 1);
       break;
+    case TextReply::Halt:
+      haltLayout(targets_, reply_, {'O', 'k', kCr});
+      break;
     case TextReply::ModuleParameter: {
       const int parameter = targets_.feedback != nullptr ? targets_.feedback->moduleParameter() : 0;
       char* area = reinterpret_cast<char*>(reply_.area());
@@ -212,7 +215,7 @@ void CommandAssembler::frameBinary(int opcodeAt) {
     return;
   }
   if (inputCount_ - opcodeAt < row->lastIndex) return;
-  dispatchP50Xb(*row, input_ + opcodeAt, reply_, console_, targets_, mode_);
+  dispatchP50Xb(*row, input_ + opcodeAt, reply_, notices_, targets_, mode_);
   clear();
 }
 
@@ -227,7 +230,8 @@ const CommandDescriptor* CommandAssembler::findRow(std::uint8_t opcode) const {
 // if any, then arrive as commands of their own. Answered all the same: the
 // client waits for an answer to every command.
 void CommandAssembler::unknownOpcode(int opcodeAt) {
-  console_.print("Unbekannter P50Xb-Befehl %02x\n", static_cast<unsigned>(input_[opcodeAt]));
+  const std::uint8_t opcode = input_[opcodeAt];
+  notices_.print(opcode, "Unbekannter P50Xb-Befehl %02x\n", static_cast<unsigned>(opcode));
   reply_.send({ReplyStatus::kNotSupported});
   clear();
 }

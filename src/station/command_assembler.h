@@ -11,6 +11,7 @@
 #include "seams/reply.h"
 #include "seams/station_mode.h"
 #include "station/command_table.h"
+#include "station/opcode_notices.h"
 #include "station/p50xb_dispatch.h"
 #include "station/text_commands.h"
 
@@ -97,6 +98,7 @@ class CommandAssembler {
   bool lastIsCr() const;
 
   Console& console_;
+  OpcodeNotices notices_{console_};
   ReplyChannel reply_;
   StationTargets targets_;
   Clock clock_;  // empty: the steady clock, called directly on the byte path

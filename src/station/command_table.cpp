@@ -9,7 +9,7 @@ using H = CommandHandler;
 }  // namespace
 
 // clang-format off
-const CommandDescriptor kP50XbCommands[34] = {
+const CommandDescriptor kP50XbCommands[38] = {
     // opcode, lastIndex, name, handler      wire: X opcode parameters
     {0x80, 5, "XLok",       H::XLok},         // al ah speed flags
     {0x81, 5, "XLokX",      H::XLokX},        // al ah raw flags
@@ -33,10 +33,12 @@ const CommandDescriptor kP50XbCommands[34] = {
     {0x9D, 3, "X88PSet",    H::X88PSet},      // parameter value
     {0xA0, 1, "XVer",       H::XVer},
     {0xA2, 1, "XStatus",    H::XStatus},
+    {0xA3, 4, "XSoSet",     H::NotSupported}, // option lo hi, value
     {0xA4, 3, "XSoGet",     H::XSoGet},       // option lo hi
     {0xA5, 1, "XHalt",      H::XHalt},
     {0xA6, 1, "XPwrOff",    H::XPwrOff},
     {0xA7, 1, "XPwrOn",     H::XPwrOn},
+    {0xC0, 5, "XClkSet",    H::Accepted},     // 4 bytes: the fast clock
     {0xC4, 1, "XNop",       H::XNop},
     {0xC6, 2, "XP50Len1",   H::EmbeddedP50},  // P50 byte
     {0xC7, 3, "XP50Len2",   H::EmbeddedP50},  // P50 byte, P50 byte
@@ -44,6 +46,8 @@ const CommandDescriptor kP50XbCommands[34] = {
     {0xC9, 1, "XEvtLok",    H::XEvtLok},
     {0xCA, 1, "XEvtTrn",    H::XEvtTrn},
     {0xCB, 1, "XEvtSen",    H::XEvtSen},
+    {0xD2, 1, "XEvtBiDi",   H::Accepted},
+    {0xDF, 6, "XPomAcc",    H::NotSupported}, // 5 bytes: accessory decoder on the main
     {0,    0, "",           H::None},
 };
 

@@ -38,7 +38,14 @@ enum class CommandHandler : std::uint8_t {
   XEvtLok,
   XEvtTrn,
   XEvtSen,
-  NotSupported,      // XLokCfgSet, Xm3Sid, XTrntX: the layout lists are the configuration
+  // XClkSet, XEvtBiDi: answered as done. The station keeps no fast clock and
+  // has no detectors that read back from the decoders, so there is nothing to
+  // store and nothing to report.
+  Accepted,
+  // XLokCfgSet, Xm3Sid, XTrntX: the layout lists are the configuration.
+  // XSoSet: the station keeps no special options. XPomAcc: no decoder is
+  // written on the main track.
+  NotSupported,
   EmbeddedP50,       // XP50Len1, XP50Len2: an old one- or two-byte command inside
   ProgrammingTrack,  // the station has no programming track
 };
@@ -53,8 +60,11 @@ struct CommandDescriptor {
   CommandHandler handler;
 };
 
-// The 33 rows in their fixed order, then the terminating row (opcode 0).
-extern const CommandDescriptor kP50XbCommands[34];
+// The 37 rows by opcode, then the terminating row (opcode 0). Besides the
+// station's own commands the table knows those that control software written
+// for related stations sends, so their parameter bytes are consumed with them
+// and never read as commands of their own.
+extern const CommandDescriptor kP50XbCommands[38];
 
 // The row for an opcode, or nullptr when the table has none. Constant time: it
 // sits on the per-byte path.

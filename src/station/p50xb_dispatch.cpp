@@ -15,13 +15,21 @@ int s(std::uint8_t byte) {
 }
 }  // namespace
 
+void haltLayout(const StationTargets& t, ReplyChannel& reply,
+                std::initializer_list<std::uint8_t> answer) {
+  if (!t.station) return;
+  t.station->halt();
+  reply.send(answer);
+  if (t.locos) t.locos->haltAll();
+}
+
 // Every row is answered in both modes except XP50Len1/2, which a station never
 // answers: a client that gets an answer it did not wait for reads it as the
 // reply to its next command, and from then on every reply is one off. The
 // modes differ only where a P50X-only client can rely on being the station's
-// only controller (XEvent, XEvtLok, XSensOff, XTrnt).
+// only controller (XEvent, XSensOff).
 void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyChannel& reply,
-                   Console& console, const StationTargets& t, StationMode mode) {
+                   OpcodeNotices& notices, const StationTargets& t, StationMode mode) {
   const bool p50xOnly = mode == StationMode::P50XOnly;
   const bool halted = t.station != nullptr && t.station->halted();
   switch (row.handler) {
@@ -55,8 +63,8 @@ void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyCh
     case CommandHandler::XFunc34Sts:  // 8E al ah -> 00 f24..f17 f28..f25 | 02
       if (t.locos) t.locos->xFunc34Sts(reply, s(in[1]), s(in[2]));
       break;
-    case CommandHandler::XTrnt:  // 90 al ah|dir -> 00 | nothing
-      if (t.turnouts) t.turnouts->xTrnt(reply, s(in[1]), s(in[2]), mode);
+    case CommandHandler::XTrnt:  // 90 al ah|coil|dir -> 00 | nothing
+      if (t.turnouts) t.turnouts->xTrnt(reply, s(in[1]), s(in[2]));
       break;
     case CommandHandler::XTrntSts:  // 94 al ah -> 00 status | nothing
       if (t.turnouts) t.turnouts->xTrntSts(reply, s(in[1]), s(in[2]));
@@ -86,9 +94,7 @@ void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyCh
       if (t.station) t.station->xSoGet(reply);
       break;
     case CommandHandler::XHalt:  // A5 -> 00; then speed and light of every moving loco
-      if (!t.station) break;
-      t.station->xHalt(reply);
-      if (t.locos) t.locos->haltAll();
+      haltLayout(t, reply, {ReplyStatus::kOk});
       break;
     case CommandHandler::XPwrOff:  // A6 -> 00
       if (t.station) t.station->xPwrOff(reply);
@@ -99,14 +105,15 @@ void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyCh
     case CommandHandler::XNop:  // C4 -> 00
       reply.send({ReplyStatus::kOk});
       break;
-    case CommandHandler::XEvent:  // C8 -> 00 | 04 (P50X-only: feedback changed)
+    case CommandHandler::XEvent:  // C8 -> 00 | 01 locos to report | 04 feedback (P50X-only)
       if (t.station) {
+        const bool locos = p50xOnly && t.locos != nullptr && t.locos->reportWaiting();
         const bool changed = p50xOnly && t.feedback != nullptr && t.feedback->changedSinceReport();
-        t.station->xEvent(reply, changed);
+        t.station->xEvent(reply, locos, changed);
       }
       break;
-    case CommandHandler::XEvtLok:  // C9 -> records, 80 | 80 (P50X-only)
-      if (t.locos) t.locos->xEvtLok(reply, mode);
+    case CommandHandler::XEvtLok:  // C9 -> records of the locos XHalt stopped, 80 | 80
+      if (t.locos) t.locos->xEvtLok(reply);
       break;
     case CommandHandler::XEvtTrn:  // CA -> 00
       if (t.turnouts) t.turnouts->xEvtTrn(reply);
@@ -114,20 +121,24 @@ void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyCh
     case CommandHandler::XEvtSen:  // CB -> records, 00
       if (t.feedback) t.feedback->xEvtSen(reply);
       break;
+    case CommandHandler::Accepted:  // C0 hh mm dd ff -> 00; D2 -> 00 (no data)
+      reply.send({ReplyStatus::kOk});
+      break;
     case CommandHandler::NotSupported:  // -> 01, never a pretended success
-      console.print("P50Xb-Befehl %s nicht unterstuetzt.\n", row.name);
+      notices.print(in[0], "P50Xb-Befehl %s nicht unterstuetzt.\n", row.name);
       reply.send({ReplyStatus::kNotSupported});
       break;
     case CommandHandler::EmbeddedP50:  // C6 b -> nothing; C7 b b -> nothing
       if (row.lastIndex == 2) {
-        console.print("%s: P50-Befehl %02x ignoriert.\n", row.name, static_cast<unsigned>(in[1]));
+        notices.print(in[0], "%s: P50-Befehl %02x ignoriert.\n", row.name,
+                      static_cast<unsigned>(in[1]));
       } else {
-        console.print("%s: P50-Befehl %02x %02x ignoriert.\n", row.name,
+        notices.print(in[0], "%s: P50-Befehl %02x %02x ignoriert.\n", row.name,
                       static_cast<unsigned>(in[1]), static_cast<unsigned>(in[2]));
       }
       break;
     case CommandHandler::ProgrammingTrack:  // -> 01
-      console.print("Programmiergleis-Befehl %02x nicht unterstuetzt.\n",
+      notices.print(in[0], "Programmiergleis-Befehl %02x nicht unterstuetzt.\n",
                     static_cast<unsigned>(in[0]));
       reply.send({ReplyStatus::kNotSupported});
       break;

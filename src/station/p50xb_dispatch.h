@@ -2,11 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
-#include "diag/console.h"
 #include "seams/reply.h"
 #include "seams/station_mode.h"
 #include "station/command_table.h"
+#include "station/opcode_notices.h"
 
 namespace p50x {
 
@@ -27,8 +28,14 @@ struct StationTargets {
 // `command` points at the opcode of a complete command of `row`, followed by
 // its parameter bytes; a "X"/"x" prefix, if it came with one, lies before it
 // and plays no part. Notices about commands the station does not carry out go
-// to `console`.
+// to `notices`, once per opcode.
+// The emergency stop of the whole layout, XHalt and its text form alike: the
+// station's halt bit, then `answer` to the control software, then the host
+// hears of each locomotive that was stopped. Nothing happens without a station.
+void haltLayout(const StationTargets& targets, ReplyChannel& reply,
+                std::initializer_list<std::uint8_t> answer);
+
 void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* command, ReplyChannel& reply,
-                   Console& console, const StationTargets& targets, StationMode mode);
+                   OpcodeNotices& notices, const StationTargets& targets, StationMode mode);
 
 }  // namespace p50x

@@ -21,11 +21,9 @@ void StationState::xSoGet(ReplyChannel& reply) {
   reply.send({ReplyStatus::kBadParameter});
 }
 
-// The locomotives are stopped by the caller (LocoTable::haltAll); the halt
-// stays until the power is switched off or on, as on a real station.
-void StationState::xHalt(ReplyChannel& reply) {
+// The halt stays until the power is switched off or on, as on a real station.
+void StationState::halt() {
   status_ = static_cast<std::uint8_t>(status_ | kHaltBit);
-  reply.send({ReplyStatus::kOk});
 }
 
 void StationState::xPwrOff(ReplyChannel& reply) {
@@ -38,8 +36,11 @@ void StationState::xPwrOn(ReplyChannel& reply) {
   reply.send({ReplyStatus::kOk});
 }
 
-void StationState::xEvent(ReplyChannel& reply, bool feedbackChanged) {
-  reply.send({feedbackChanged ? kFeedbackEventBit : ReplyStatus::kOk});
+void StationState::xEvent(ReplyChannel& reply, bool locosToReport, bool feedbackChanged) {
+  std::uint8_t events = ReplyStatus::kOk;
+  if (locosToReport) events |= kLocoEventBit;
+  if (feedbackChanged) events |= kFeedbackEventBit;
+  reply.send({events});
 }
 
 }  // namespace p50x

@@ -14,6 +14,7 @@ class StationState {
  public:
   static constexpr std::uint8_t kPowerBit = 0x08;
   static constexpr std::uint8_t kHaltBit = 0x10;
+  static constexpr std::uint8_t kLocoEventBit = 0x01;
   static constexpr std::uint8_t kFeedbackEventBit = 0x04;
 
   std::uint8_t status() const { return status_; }
@@ -22,12 +23,15 @@ class StationState {
   void xVer(ReplyChannel& reply);     // X A0 -> 03 01 04 06 04 00 13 07 56 00
   void xStatus(ReplyChannel& reply);  // X A2 -> status
   void xSoGet(ReplyChannel& reply);   // X A4 lo hi -> 02
-  void xHalt(ReplyChannel& reply);    // X A5 -> 00, halt bit set
+  // X A5 and the text XHALT: halt bit set. The caller answers and stops the
+  // locomotives (haltLayout).
+  void halt();
   void xPwrOff(ReplyChannel& reply);  // X A6 -> 00, power and halt bits cleared
   void xPwrOn(ReplyChannel& reply);   // X A7 -> 00, status = 08
-  // X C8 -> 00, or 04 when the feedback image changed since XEvtSen last
-  // answered. The caller decides whether the mode reports that at all.
-  void xEvent(ReplyChannel& reply, bool feedbackChanged);
+  // X C8 -> 00; bit 0 set while XEvtLok has locomotives to report, bit 2 when
+  // the feedback image changed since XEvtSen last answered. The caller decides
+  // whether the mode reports them at all.
+  void xEvent(ReplyChannel& reply, bool locosToReport, bool feedbackChanged);
 
  private:
   std::uint8_t status_ = kPowerBit;  // the station starts with track power on

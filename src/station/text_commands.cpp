@@ -24,6 +24,7 @@ constexpr TextCommand kTextCommands[] = {
     {"b57600", Lead::LowerX,  Match::Line,  Match::Line,  TextReply::Prompt,          ModeSwitch::Stay},
     {"b",      Lead::LowerX,  Match::Line,  Match::Line,  TextReply::Baud,            ModeSwitch::Stay},
     {"se",     Lead::LowerX,  Match::Start, Match::Start, TextReply::ModuleParameter, ModeSwitch::Stay},
+    {"HALT",   Lead::EitherX, Match::Line,  Match::Line,  TextReply::Halt,            ModeSwitch::Stay},
 };
 // clang-format on
 

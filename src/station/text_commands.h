@@ -14,6 +14,10 @@ enum class TextReply : std::uint8_t {
   Identification,   // the station's revision and serial number, then the prompt
   Baud,             // "57600" and the prompt
   ModuleParameter,  // "SE <module parameter>" and the prompt
+  // The emergency stop as text: "Ok" CR, without the prompt. The drivers that
+  // send it read the answer up to its CR, and a "]" behind it would be taken as
+  // the reply to their next command.
+  Halt,
 };
 
 enum class ModeSwitch : std::uint8_t { Stay, ToMixed, ToP50XOnly };

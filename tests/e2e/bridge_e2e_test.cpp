@@ -170,8 +170,9 @@ TEST_F(BridgeEndToEnd, P50XOnlyClientGetsAnAnswerToEveryCommand) {
 
 // A control program that stays in mixed mode ("X" before every opcode), as it
 // drives a locomotive: speed with flags 0x70, functions F1, F9 and F17, the
-// emergency stop and power on again. Every command gets its answer at once,
-// and the emergency stop reaches the host.
+// emergency stop and power on again, a fast-clock setting and the emergency
+// stop as text. Every command gets its answer at once, and both stops reach
+// the host.
 TEST_F(BridgeEndToEnd, MixedModeSessionWithFunctionsAndEmergencyStop) {
   startBridge();
   ASSERT_TRUE(host_->waitForMessages(1, 5s));
@@ -199,6 +200,9 @@ TEST_F(BridgeEndToEnd, MixedModeSessionWithFunctionsAndEmergencyStop) {
       {"power on", {'X', 0xA7}, {0x00}},
       {"XStatus running", {'X', 0xA2}, {0x08}},
       {"XLok runs again", {'X', 0x80, 3, 0, 50, 0x70}, {0x00}},
+      {"XClkSet with a minute byte 00 and CR", {'X', 0xC0, 0x00, 0x0D, 'X', 0xA2}, {0x00}},
+      {"text halt", {'X', 'H', 'A', 'L', 'T', 0x0D}, {'O', 'k', 0x0D}},
+      {"XStatus halted by text", {'X', 0xA2}, {0x18}},
       {"XP50Len1 then XVer",
        {'X', 0xC6, 0x61, 'X', 0xA0},
        {0x03, 0x01, 0x04, 0x06, 0x04, 0x00, 0x13, 0x07, 0x56, 0x00}},
@@ -217,6 +221,7 @@ TEST_F(BridgeEndToEnd, MixedModeSessionWithFunctionsAndEmergencyStop) {
                                        "371;Lok1;1;0.0\n", "381;Lok1;1\n",    // emergency stop
                                        "371;Lok1;1;0.0\n", "381;Lok1;1\n",    // refused speed
                                        "371;Lok1;1;126.7\n", "381;Lok1;1\n",  // XLok 50
+                                       "371;Lok1;1;0.0\n", "381;Lok1;1\n",    // text halt
                                    }));
 }
 

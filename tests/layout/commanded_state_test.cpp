@@ -58,8 +58,8 @@ TEST(CommandedState, LatestStateOfEverythingCommandedInTableOrder) {
     std::function<void(Layout&)> commands;
     Messages expected;
   };
-  const auto xTrnt = [](Layout& l, int low, int second, StationMode mode = StationMode::Mixed) {
-    l.turnouts.xTrnt(l.reply, low, static_cast<std::int8_t>(second), mode);
+  const auto xTrnt = [](Layout& l, int low, int second) {
+    l.turnouts.xTrnt(l.reply, low, static_cast<std::int8_t>(second));
   };
   const Case cases[] = {
       {"nothing commanded", [](Layout&) {}, {}},
@@ -110,9 +110,15 @@ TEST(CommandedState, LatestStateOfEverythingCommandedInTableOrder) {
        },
        {"305;W2;0;\n", "305;W1;2;\n"}},
       {"missing partner left out", [&](Layout& l) { xTrnt(l, 7, 0x00); }, {}},
-      {"a coil release moves nothing",
-       [&](Layout& l) { xTrnt(l, 6, 0x80, StationMode::P50XOnly); },
-       {}},
+      {"a coil release keeps the switch",
+       [&](Layout& l) {
+         xTrnt(l, 6, 0x40);
+         xTrnt(l, 6, 0x00);
+       },
+       {"305;W2;0;\n"}},
+      {"a first command naming the start position",
+       [&](Layout& l) { xTrnt(l, 6, 0x80); },
+       {"305;W2;1;\n"}},
       {"locomotives before turnouts",
        [&](Layout& l) {
          xTrnt(l, 6, 0x80);

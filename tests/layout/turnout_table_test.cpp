@@ -93,27 +93,53 @@ TEST_F(TurnoutTableTest, SecondByteCarriesHighAddressAndDirection) {
   EXPECT_EQ(status(5, 0), bytes({0x00, 0x05}));
 }
 
-// A P50X-only client sends each switch twice: coil on (0x40), then coil off.
-TEST_F(TurnoutTableTest, CoilReleaseInP50XOnlyModeReachesNobody) {
-  constexpr auto only = StationMode::P50XOnly;
+// Control software sends each switch twice: coil on (0x40), then the same
+// command with the coil off. The host hears one switch; every other command,
+// with or without the coil bit, tells it the position.
+TEST_F(TurnoutTableTest, OnlyTheReleaseOfASwitchGoesUnreported) {
+  struct Command {
+    int low;
+    int second;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Command> commands;
+    Messages messages;
+  };
+  const Case cases[] = {
+      {"switch and release",
+       {{6, 0xC0}, {6, 0x80}, {6, 0x40}, {6, 0x00}},
+       {"305;W2;1;\n", "305;W2;0;\n"}},
+      {"the first command names the start position", {{6, 0x80}}, {"305;W2;1;\n"}},
+      {"coil off twice", {{6, 0x00}, {6, 0x00}}, {"305;W2;0;\n", "305;W2;0;\n"}},
+      {"a release once only", {{6, 0x40}, {6, 0x00}, {6, 0x00}}, {"305;W2;0;\n", "305;W2;0;\n"}},
+      {"coil off towards the other position",
+       {{6, 0x40}, {6, 0x80}},
+       {"305;W2;0;\n", "305;W2;1;\n"}},
+      {"coil on twice", {{6, 0x40}, {6, 0x40}, {6, 0x00}}, {"305;W2;0;\n", "305;W2;0;\n"}},
+      {"interleaved turnouts release their own",
+       {{6, 0x40}, {5, 0xC0}, {6, 0x00}, {5, 0x80}},
+       {"305;W2;0;\n", "305;W1;2;\n"}},
+      {"a release of another turnout's switch",
+       {{6, 0x40}, {5, 0x00}},
+       {"305;W2;0;\n", "305;W1;0;\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    load(kExample);
+    for (const Command& command : c.commands) {
+      table.xTrnt(channel, command.low, static_cast<std::int8_t>(command.second));
+    }
+    EXPECT_EQ(messages(), c.messages);
+    // The reply never changes.
+    EXPECT_EQ(reply(), Bytes(c.commands.size(), 0x00));
+  }
+  // The release leaves the position where the switch put it.
   load(kExample);
-  table.xTrnt(channel, 6, static_cast<std::int8_t>(0xC0), only);  // W2 to 1, coil on
-  table.xTrnt(channel, 6, static_cast<std::int8_t>(0x80), only);  // coil off
-  EXPECT_EQ(messages(), (Messages{"305;W2;1;\n"}));
-  table.xTrnt(channel, 6, 0x40, only);
-  table.xTrnt(channel, 6, 0x00, only);
-  EXPECT_EQ(messages(), (Messages{"305;W2;0;\n"}));
-  EXPECT_EQ(reply(), bytes({0x00, 0x00, 0x00, 0x00}));
+  table.xTrnt(channel, 6, 0x40);
+  table.xTrnt(channel, 6, 0x00);
+  reply();
   EXPECT_EQ(status(6, 0), bytes({0x00, 0x00}));
-
-  // Coil off towards the other position is a switch like any other, and so is
-  // any repeat in mixed mode.
-  table.xTrnt(channel, 5, 0x00, only);
-  table.xTrnt(channel, 5, 0x00);
-  EXPECT_EQ(messages(), (Messages{"305;W1;0;\n", "305;W1;0;\n"}));
-  // An unknown turnout still answers nothing.
-  table.xTrnt(channel, 9, 0x00, only);
-  EXPECT_EQ(reply(), bytes({0x00, 0x00}));
 }
 
 TEST_F(TurnoutTableTest, UnknownAddressesAndEmptyTablesAnswerNothing) {

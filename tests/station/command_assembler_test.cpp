@@ -285,7 +285,7 @@ TEST(CommandAssembler, MixedClientRestartingAfterALoneStopByteIsAnswered) {
                    {"x XVer", {'x', 0xA0}, version, {}, "", mixed},
                    {"x XStatus", {'x', 0xA2}, {0x08}, {}, "", mixed},
                    {"x XEvtTrn", {'x', 0xCA}, {0x00}, {}, "", mixed},
-                   {"x XEvtLok", {'x', 0xC9}, bytes({0, 0, 3, 0x80, 0, 0x80}), {}, "", mixed},
+                   {"x XEvtLok", {'x', 0xC9}, bytes({0x80}), {}, "", mixed},
                    {"x XEvtSen", {'x', 0xCB}, bytes({1, 0, 0, 2, 0, 0, 3, 0, 0, 0}), {}, "", mixed},
                    {"x XLok",
                     {'x', 0x80, 3, 0, 20, 0x70},
@@ -296,12 +296,13 @@ TEST(CommandAssembler, MixedClientRestartingAfterALoneStopByteIsAnswered) {
                    {"x XFunc", {'x', 0x88, 3, 0, 0x03}, {0x00}, {}, "", mixed},
                    {"x XTrnt", {'x', 0x90, 5, 0x40}, {0x00}, {"305;W1;1;\n"}, "", mixed},
                    {"x XTrnt again", {'x', 0x90, 5, 0x40}, {0x00}, {"305;W1;1;\n"}, "", mixed},
-                   {"x XEvtLok reports the XLok",
-                    {'x', 0xC9},
-                    bytes({20, 0x03, 3, 0xC0, 0, 0x80}),
+                   {"x XLokSts reports the XLok",
+                    {'x', 0x84, 3, 0},
+                    bytes({0x00, 20, 0x33, 20}),
                     {},
                     "",
                     mixed},
+                   {"x XFuncSts", {'x', 0x8C, 3, 0}, bytes({0x00, 0x03}), {}, "", mixed},
                });
 }
 
@@ -328,10 +329,10 @@ TEST(CommandTable, EveryRowIsFoundByItsOpcodeAndNoOtherOpcodeIs) {
     EXPECT_EQ(findCommand(static_cast<std::uint8_t>(row->opcode)), row) << row->name;
     ++rows;
   }
-  EXPECT_EQ(rows, 33);
+  EXPECT_EQ(rows, 37);
   int found = 0;
   for (int op = 0; op < 256; ++op) found += findCommand(static_cast<std::uint8_t>(op)) != nullptr;
-  EXPECT_EQ(found, 33);
+  EXPECT_EQ(found, 37);
 
   // The programming-track lengths never shadow a table row.
   int trackRows = 0;

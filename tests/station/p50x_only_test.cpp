@@ -52,6 +52,10 @@ TEST(P50XOnlyMode, WholeSessionFromProbeToLeaving) {
              {"X88PGet", {0x9C, 0}, bytes({0x00, 0x06})},
              {"XLokSts", {0x84, 3, 0}, bytes({0x00, 64, 0x21, 64})},
              {"XHalt", {0xA5}, {0x00}, {"371;Lok1;1;0.0\n", "381;Lok1;0\n"}},
+             {"XEvent: a halted locomotive to fetch", {0xC8}, {0x01}},
+             {"XEvtLok: the halted locomotive", {0xC9}, bytes({0, 0x01, 3, 0x80, 0, 0x80})},
+             {"XEvtLok: reported once", {0xC9}, {0x80}},
+             {"XEvent: nothing new after the report", {0xC8}, {0x00}},
              {"programming track",
               {0xF3, 1, 2, 3, 4},
               {0x01},
@@ -72,12 +76,11 @@ TEST(P50XOnlyMode, WholeSessionFromProbeToLeaving) {
              {"leave", text("ZzA0\r"), kPrompt, {}, "", mixed},
              {"mixed again: probe", {0xC4}, kPrompt, {}, "", mixed},
              {"mixed again: XEvent", {'X', 0xC8}, {0x00}, {}, "", mixed},
+             // The XLok flags 0xE0 and the XFunc's F1: functions and
+             // direction as sent, the speed as XHalt left it.
              {"mixed again: XLokSts", {'X', 0x84, 3, 0}, bytes({0x00, 0, 0x21, 0}), {}, "", mixed},
+             {"mixed again: XFuncSts", {'X', 0x8C, 3, 0}, bytes({0x00, 0x01}), {}, "", mixed},
          });
-  // The XLok flags 0xE0 and the XFunc's F1: functions and direction as sent,
-  // the speed as XHalt left it.
-  s.feedEach(text("xZzA0\r"));
-  EXPECT_EQ(s.send({'X', 0xC9}), bytes({0, 0x01, 3, 0x80, 0, 0x80}));
 }
 
 TEST(P50XOnlyMode, PrefixedCommandsAreStillTaken) {

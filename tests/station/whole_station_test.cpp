@@ -124,18 +124,6 @@ TEST(WholeStation, EveryCommandIsAnsweredAlikeInBothModes) {
   }
 }
 
-// XEvtLok reports F1 to F8 of the one function state (mixed mode; in
-// P50X-only mode it reports nothing but its end byte).
-TEST(WholeStation, EventReportCarriesTheFunctionState) {
-  test::FullStation s(kLocos);
-  s.send({'X', 0x88, 3, 0, 0xA5});
-  s.send({'X', 0x80, 3, 0, 20, 0x70});                         // bit 7 clear: F1 to F4 stay
-  s.send({'X', 0x89, 4, 0, 0xFF});                             // F9 to F16 are not in the report
-  EXPECT_EQ(s.send({'X', 0xC9}), bytes({0, 0x00, 4, 0x80, 0,   // Lok2
-                                        20, 0xA5, 3, 0xC0, 0,  // Lok1
-                                        0x80}));
-}
-
 // A station sends nothing for XP50Len1/2. An answer there would be read as the
 // reply to the next command, and every reply after it would be one off.
 TEST(WholeStation, EmbeddedP50CommandsLeaveTheNextReplyInPlace) {

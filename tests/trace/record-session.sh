@@ -2,9 +2,9 @@
 # Records the monitor file that the trace golden test reads: two real runs of
 # the built bridge with the host simulator, driven through its pseudo-terminal.
 # Run 1 stays in mixed mode (text, binary and one-byte commands, a command
-# without a reply, a command cut short by a pause and the command after it,
-# a key typed on the console); run 2 is a P50X-only session with a command
-# cut short by a pause.
+# without a reply, the text halt, a command cut short by a pause and the
+# command after it, a key typed on the console); run 2 is a P50X-only session
+# with a halt and a command cut short by a pause.
 # Usage: tests/trace/record-session.sh [BUILD] [OUT]   (defaults: build,
 # tests/trace/session-monitor.txt)
 set -euo pipefail
@@ -79,7 +79,10 @@ send 'X\x9d\x00\x06'             # X88PSet 0 = 6
 printf '150;1;K1\n' >&5; sleep 0.3
 send 'X\xc8'                     # XEvent
 send 'X\xcb'                     # XEvtSen
-send 'X\xc9'                     # XEvtLok
+send 'X\xc9'                     # XEvtLok: nothing changed elsewhere
+send 'X\xc0\x00\x0d\x58\xa2'     # XClkSet: parameters that look like commands
+send 'XHALT\r'                   # the text halt
+send 'X\xc9'                     # XEvtLok: the locomotive the halt stopped
 send 'X\xa6'                     # XPwrOff
 send 'X\xa7'                     # XPwrOn
 send 'X\xff'                     # unknown opcode
@@ -102,6 +105,10 @@ send '\x99'                      # XSensOff
 send '\x9c\x00'                  # X88PGet
 send '\xc8'                      # XEvent
 send '\xc9'                      # XEvtLok
+send '\xa5'                      # XHalt
+send '\xc8'                      # XEvent: a locomotive to report
+send '\xc9'                      # XEvtLok: the locomotive XHalt stopped
+send '\xa7'                      # XPwrOn
 send '\xec\x00\x00'              # a programming-track command
 send '\xfe'                      # unknown opcode
 send '\x80\x03\x00'; sleep 0.3   # XLok cut short by a pause...

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "station/text_commands.h"
 #include "trace_words.h"
 
 namespace p50x::trace {
@@ -16,6 +17,7 @@ enum class Form {
   SensorEvents,  // XEvtSen: 3-byte records closed by 00
   Prompt,        // CR "]"
   Text,          // text up to and including CR "]"
+  TextLine,      // text up to and including CR: the text halt's "Ok"
   Zero,          // the one-byte command 00 is answered 00
 };
 
@@ -32,8 +34,13 @@ Shape shapeOf(const Framed& c) {
   switch (c.kind) {
     case Framed::Kind::OneByte:
       return {c.bytes[0] == 0x00 ? Form::Zero : Form::Prompt};
-    case Framed::Kind::Text:
-      return {Form::Text};
+    case Framed::Kind::Text: {
+      const StationMode mode = c.mode == Mode::Mixed ? StationMode::Mixed : StationMode::P50XOnly;
+      const TextCommand* command =
+          findTextCommand(c.bytes.data(), static_cast<int>(c.bytes.size()), mode);
+      return {command != nullptr && command->reply == TextReply::Halt ? Form::TextLine
+                                                                      : Form::Text};
+    }
     case Framed::Kind::Unknown:
     case Framed::Kind::CutShort:
       return {Form::Status};
@@ -247,6 +254,11 @@ int replyLength(const Framed& c, const std::uint8_t* r, std::size_t count) {
         if (r[i] == kCr && r[i + 1] == kPromptEnd) return static_cast<int>(i + 2);
       }
       return -1;
+    case Form::TextLine:
+      for (std::size_t i = 0; i < count; ++i) {
+        if (r[i] == kCr) return static_cast<int>(i + 1);
+      }
+      return -1;
     case Form::Zero:
       return r[0] == 0x00 ? 1 : -1;
   }
@@ -278,6 +290,8 @@ std::string replyWords(const Framed& c, const std::uint8_t* r, std::size_t lengt
     case Form::Events:
       if (length == 1 && r[0] == 0x00) return "00 nothing new";
       if (length == 1 && r[0] == 0x04) return "04 feedback changed";
+      if (length == 1 && r[0] == 0x01) return "01 locomotives changed";
+      if (length == 1 && r[0] == 0x05) return "05 locomotives and feedback changed";
       return hexBytes(r, length) + " events";
     case Form::Version:
       return versionWords(r, length);
@@ -289,6 +303,8 @@ std::string replyWords(const Framed& c, const std::uint8_t* r, std::size_t lengt
       return "prompt";
     case Form::Text:
       if (length == 2 && r[0] == kCr && r[1] == kPromptEnd) return "prompt";
+      return quotedText(r, length);
+    case Form::TextLine:
       return quotedText(r, length);
     case Form::Zero:
       return "00";
