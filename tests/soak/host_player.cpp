@@ -1,6 +1,7 @@
 #include "host_player.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <numeric>
 #include <thread>
 
@@ -32,8 +33,16 @@ std::string keyOf(const std::string& message) {
 }
 }  // namespace
 
-HostPlayer::HostPlayer(ContactLedger& ledger, Findings& findings, bool slowHost, std::uint32_t seed)
-    : ledger_(ledger), findings_(findings), slowHost_(slowHost), random_(seed) {}
+HostPlayer::HostPlayer(ContactLedger& ledger, Findings& findings, bool slowHost, std::uint32_t seed,
+                       const std::string& logPath)
+    : ledger_(ledger), findings_(findings), slowHost_(slowHost), random_(seed), log_(logPath) {}
+
+void HostPlayer::log(const std::string& line) {
+  char when[32];
+  std::snprintf(when, sizeof when, "%9.3f ",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count());
+  log_ << when << line << '\n';
+}
 
 HostPlayer::~HostPlayer() = default;
 
@@ -117,6 +126,7 @@ void HostPlayer::fault(StopSignal& stop) {
   const int kind = nextFault_++ % kinds;
   const int before = host_->connectionCount();
   ++faults_;
+  log(kind == 0 ? "-- restart" : kind == 1 ? "-- close one connection" : "-- freeze");
   if (kind == 0) {
     if (!restart()) return;
     awaitLinks(0);
@@ -163,6 +173,7 @@ bool HostPlayer::awaitLinks(int connectionsBefore) {
 
 void HostPlayer::collect() {
   for (const hostsim::Message& m : host_->takeMessages()) {
+    log(std::to_string(m.connection) + " " + shown(m.text));
     if (m.text == "41;0\n") continue;
     const std::string key = keyOf(m.text);
     const bool known =

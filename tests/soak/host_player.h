@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
@@ -25,7 +26,10 @@ namespace p50x::soak {
 // thread while the host thread is not running.
 class HostPlayer {
  public:
-  HostPlayer(ContactLedger& ledger, Findings& findings, bool slowHost, std::uint32_t seed);
+  // Every message received and every fault goes into the log at `logPath`,
+  // for reading after a failure.
+  HostPlayer(ContactLedger& ledger, Findings& findings, bool slowHost, std::uint32_t seed,
+             const std::string& logPath);
   ~HostPlayer();
 
   bool start();  // on free ports
@@ -48,6 +52,7 @@ class HostPlayer {
   bool restart();
   bool awaitLinks(int connectionsBefore);
   void collect();
+  void log(const std::string& line);
   int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(random_); }
 
   ContactLedger& ledger_;
@@ -59,6 +64,8 @@ class HostPlayer {
   int commandPort_ = 0;
   std::vector<bool> occupied_ = std::vector<bool>(Layout::kContacts, false);
   std::map<std::string, std::string> view_;  // "371;name" -> the last such message
+  std::ofstream log_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   int faults_ = 0;
   int nextFault_ = 0;
 };

@@ -140,7 +140,8 @@ int main(int argc, char** argv) {
   const std::string monitor = diskMounted ? disk.monitorFile() : dir + "/monitor.txt";
   if (!diskMounted) std::printf("%s\n", disk.note().c_str());
 
-  HostPlayer host(ledger, findings, settings.dialect.repliesNeverWaitForHost, settings.seed);
+  HostPlayer host(ledger, findings, settings.dialect.repliesNeverWaitForHost, settings.seed,
+                  dir + "/host-messages.txt");
   if (!host.start()) {
     std::fprintf(stderr, "p50x-soak: the host simulator cannot listen\n");
     return 1;
@@ -211,11 +212,13 @@ int main(int argc, char** argv) {
     const std::string out = bridge.output();
     for (const char* notice :
          {"Unbekannter P50Xb-Befehl ff\n", "P50Xb-Befehl XLokCfgSet nicht unterstuetzt.\n"}) {
+      // The bridge starts a reopened line with a fresh assembler, and so
+      // with fresh notices.
       const int times = countOf(out, notice);
-      if (times > 1) {
+      if (times > 1 + control.figures().replugs) {
         const std::string line(notice, std::strlen(notice) - 1);
-        findings.add(Findings::kBridge, "console notice \"" + line + "\"", "once",
-                     std::to_string(times) + " times");
+        findings.add(Findings::kBridge, "console notice \"" + line + "\"",
+                     "once per serial session", std::to_string(times) + " times");
       }
     }
   }
@@ -249,7 +252,8 @@ int main(int argc, char** argv) {
   }
   std::printf("FAILED: %ld failures; the first ones:\n%s", findings.total(),
               findings.report().c_str());
-  std::printf("the bridge's console and the monitor file stay in %s\n", dir.c_str());
+  std::printf("the bridge's console, the monitor file and the host's messages stay in %s\n",
+              dir.c_str());
   p50x::test::writeFile(dir + "/console.txt", bridge.output() + "\n--- errors ---\n" + errors);
   return 1;
 }
