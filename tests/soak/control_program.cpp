@@ -82,7 +82,10 @@ void ControlProgram::run(StopSignal& stop, std::shared_mutex& quiet, std::chrono
 
 void ControlProgram::finish(const std::atomic<bool>& hostDone) {
   // The host's last burst waits to be seen.
-  while (!hostDone) poll();
+  while (!hostDone) {
+    std::this_thread::sleep_until(nextPoll_);
+    poll();
+  }
   poll();
   std::vector<std::uint8_t> extra = line_->receive(4096, 300ms);
   if (!extra.empty())

@@ -131,8 +131,11 @@ void HostPlayer::fault(StopSignal& stop) {
     if (!restart()) return;
     awaitLinks(0);
   } else if (kind == 1) {
-    const Link link = pick(2) == 0 ? Link::kEvent : Link::kCommand;
-    const Role role = pick(2) == 0 ? Role::kRead : Role::kWrite;
+    // One of the three the bridge uses: the event link's write connection
+    // carries nothing, and the bridge does not watch it.
+    const int which = pick(3);
+    const Link link = which == 0 ? Link::kEvent : Link::kCommand;
+    const Role role = which == 2 ? Role::kWrite : Role::kRead;
     if (!host_->closeConnection(link, role)) {
       findings_.add(Findings::kHost, "host fault: no open connection to close");
       return;

@@ -41,6 +41,7 @@ const char* const kUsage =
     "answering late, host restarts, freezes and closed connections, adapter\n"
     "replugs and a full monitor disk (needs root for its tmpfs). Exit status 0 when\n"
     "all went right, 1 with the first failures listed, 2 for bad options.\n"
+    "--seed N replays a run's random choices (the run prints its seed).\n"
     "\n"
     "For a bridge from before one of the changes the checks rely on:\n"
     "  --replies-wait-for-host   a prompt host and no freezes\n"
@@ -114,6 +115,10 @@ std::chrono::seconds capped(long seconds, long cap) {
 
 int main(int argc, char** argv) {
   Settings settings;
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (!parse(argc, argv, settings)) {
     std::fputs(kUsage, stderr);
     return 2;
