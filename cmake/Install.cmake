@@ -8,6 +8,7 @@ set(P50X_EXAMPLES
     ${PROJECT_SOURCE_DIR}/examples/Loks.txt
     ${PROJECT_SOURCE_DIR}/examples/Melder.txt
     ${PROJECT_SOURCE_DIR}/examples/Weichen.txt
+    ${PROJECT_SOURCE_DIR}/examples/example-host.py
     ${PROJECT_SOURCE_DIR}/packaging/mylayout.conf)
 
 if(WIN32)
@@ -59,10 +60,11 @@ install(FILES ${PROJECT_BINARY_DIR}/packaging/p50x-bridge@.service DESTINATION $
 # the archive free of names and times, so a rebuild gives the same bytes.
 set(P50X_MAN_DATE "December 2026")
 set(P50X_COMPRESSED)
-foreach(page p50x-bridge p50x-hostsim p50x-trace)
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/man/${page}.1.in
-                 ${PROJECT_BINARY_DIR}/packaging/man/${page}.1 @ONLY)
-  list(APPEND P50X_COMPRESSED packaging/man/${page}.1)
+set(P50X_MAN_PAGES p50x-bridge.1 p50x-hostsim.1 p50x-trace.1 p50x-host-protocol.7)
+foreach(page ${P50X_MAN_PAGES})
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/man/${page}.in
+                 ${PROJECT_BINARY_DIR}/packaging/man/${page} @ONLY)
+  list(APPEND P50X_COMPRESSED packaging/man/${page})
 endforeach()
 configure_file(${PROJECT_SOURCE_DIR}/packaging/debian/changelog
                ${PROJECT_BINARY_DIR}/packaging/changelog COPYONLY)
@@ -79,8 +81,9 @@ foreach(file ${P50X_COMPRESSED})
 endforeach()
 add_custom_target(p50x_compressed_docs ALL DEPENDS ${P50X_COMPRESSED_OUTPUTS})
 
-foreach(page p50x-bridge p50x-hostsim p50x-trace)
-  install(FILES ${PROJECT_BINARY_DIR}/packaging/man/${page}.1.gz
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+foreach(page ${P50X_MAN_PAGES})
+  string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section ${page})
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/man/${page}.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
 install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -39,15 +39,17 @@ usr/local/share/doc/p50x-bridge/examples/Config.txt
 usr/local/share/doc/p50x-bridge/examples/Loks.txt
 usr/local/share/doc/p50x-bridge/examples/Melder.txt
 usr/local/share/doc/p50x-bridge/examples/Weichen.txt
+usr/local/share/doc/p50x-bridge/examples/example-host.py
 usr/local/share/doc/p50x-bridge/examples/mylayout.conf
 usr/local/share/man/man1/p50x-bridge.1.gz
 usr/local/share/man/man1/p50x-hostsim.1.gz
 usr/local/share/man/man1/p50x-trace.1.gz
+usr/local/share/man/man7/p50x-host-protocol.7.gz
 EOT
 )" "$(cd "$tmp/dest" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)"
 grep -qx 'ExecStart=/usr/local/bin/p50x-bridge %i.conf' \
   "$tmp/dest/usr/local/lib/systemd/system/p50x-bridge@.service" || fail "the unit's ExecStart"
-for page in "$tmp"/dest/usr/local/share/man/man1/*.1.gz; do
+for page in "$tmp"/dest/usr/local/share/man/man[17]/*.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "man $(basename "$page"): $warnings"
 done
@@ -74,7 +76,7 @@ grep -v 'running with root privileges' "$tmp/lintian.txt" || true
 [ "$status" -eq 0 ] || fail "lintian (status $status)"
 dpkg-deb -c "$deb" >"$tmp/contents.txt"
 for path in ./lib/systemd/system/p50x-bridge@.service ./usr/bin/p50x-bridge ./usr/bin/p50x-trace \
-            ./usr/share/man/man1/p50x-bridge.1.gz; do
+            ./usr/share/man/man1/p50x-bridge.1.gz ./usr/share/man/man7/p50x-host-protocol.7.gz; do
   grep -q " $path\$" "$tmp/contents.txt" || fail "the package lacks $path"
 done
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "the package's computed dependencies"
@@ -97,6 +99,7 @@ $folder/examples/Config.txt
 $folder/examples/Loks.txt
 $folder/examples/Melder.txt
 $folder/examples/Weichen.txt
+$folder/examples/example-host.py
 $folder/examples/mylayout.conf
 $folder/p50x-bridge.exe
 $folder/p50x-hostsim.exe

@@ -4,7 +4,8 @@
 # Usage: scripts/ensure-deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(cmake g++ make ninja-build libgtest-dev libgmock-dev libbenchmark-dev "$@")
+# python3 runs the example host in its end-to-end test.
+packages=(cmake g++ make ninja-build libgtest-dev libgmock-dev libbenchmark-dev python3 "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/config_check.h"
+
 #ifndef P50X_VERSION
 #error "P50X_VERSION must be defined by the build (the project version)"
 #endif
@@ -11,6 +13,7 @@ namespace p50x {
 
 const char* const kUsageText =
     "Usage: p50x-bridge [CONFIG]\n"
+    "       p50x-bridge --check [CONFIG]\n"
     "       p50x-bridge -h | --help\n"
     "       p50x-bridge -V | --version\n"
     "\n"
@@ -31,6 +34,11 @@ const char* const kUsageText =
     "  10  speed report tag, put into every speed message    (default 1)\n"
     "Every value is checked at start-up; a bad one is named with its line.\n"
     "\n"
+    "--check reads and checks CONFIG and its three lists as start-up does, opens\n"
+    "no serial port and no connection, and prints every problem, the settings in\n"
+    "effect and what the lists hold. Exit status 0 when start-up would get past\n"
+    "the files, 1 when it would end there.\n"
+    "\n"
     "ESC ends the bridge; so do Ctrl-C, SIGTERM and SIGHUP. Exit status: 1 after\n"
     "a run, 0 for --help and --version, 2 for an unknown option.\n"
     "\n"
@@ -44,6 +52,20 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
     result.action = CommandLine::Action::kHelp;
   } else if (std::strcmp(first, "-V") == 0 || std::strcmp(first, "--version") == 0) {
     result.action = CommandLine::Action::kVersion;
+  } else if (std::strcmp(first, "--check") == 0) {
+    result.action = CommandLine::Action::kCheck;
+    const char* config = argc > 2 ? argv[2] : nullptr;
+    if (config != nullptr && config[0] == '-') {
+      result.action = CommandLine::Action::kRefuse;
+      result.argument = config;
+    } else if (argc > 3 && argv[3] != nullptr) {
+      // A second file would be checked by nobody, and the user would not know.
+      result.action = CommandLine::Action::kRefuse;
+      result.argument = argv[3];
+      result.surplus = true;
+    } else {
+      result.argument = config;
+    }
   } else if (first[0] == '-') {
     result.action = CommandLine::Action::kRefuse;
     result.argument = first;
@@ -61,7 +83,14 @@ int answerCommandLine(const CommandLine& commandLine, Console& console) {
     case CommandLine::Action::kVersion:
       console.out("p50x-bridge " P50X_VERSION "\n");
       return 0;
+    case CommandLine::Action::kCheck:
+      return checkConfiguration(commandLine.argument, console);
     case CommandLine::Action::kRefuse:
+      if (commandLine.surplus) {
+        console.err(std::string("p50x-bridge: one configuration file at a time, not also ") +
+                    commandLine.argument + "\n\n" + kUsageText);
+        return 2;
+      }
       // A configuration file whose name starts with "-" is still reachable
       // as ./-name.
       console.err(std::string("p50x-bridge: unknown option ") + commandLine.argument +

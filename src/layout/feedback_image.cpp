@@ -47,6 +47,7 @@ void FeedbackImage::loadEntries(ListSource& source) {
     copyField(c.name, sizeof c.name, r.name);
     c.module = module;
     c.contact = contact;
+    c.line = r.line;
     loaded.push_back(c);
     highest = std::max(highest, static_cast<unsigned>(module));
   });
@@ -115,6 +116,21 @@ int FeedbackImage::moduleParameter() const {
 unsigned FeedbackImage::highestModule() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return highestModule_;
+}
+
+int FeedbackImage::count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(contacts_.size());
+}
+
+// Two names may share a module's contact on purpose (one bit the host knows
+// under two names): only names hide each other.
+std::vector<ListDuplicate> FeedbackImage::duplicates() const {
+  std::vector<ListedEntry> walk;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const Contact& c : contacts_)
+    walk.push_back({c.name, c.line, 0});
+  return findDuplicates(walk, false);
 }
 
 bool FeedbackImage::changedSinceReport() const {

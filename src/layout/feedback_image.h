@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "diag/console.h"
+#include "layout/list_duplicates.h"
 #include "layout/list_file.h"
 #include "seams/reply.h"
 #include "seams/station_mode.h"
@@ -39,6 +40,11 @@ class FeedbackImage {
   void clearContact(const char* name);
   int moduleParameter() const;
   unsigned highestModule() const;
+  // Contacts loaded.
+  int count() const;
+  // Contacts that share a name with a later line, which alone the host's
+  // reports reach.
+  std::vector<ListDuplicate> duplicates() const;
 
   // True when a host report flipped a bit (or a P50X-only XSensOff found bits
   // set) since XEvtSen last answered: bit 2 of the P50X-only XEvent reply.
@@ -66,6 +72,7 @@ class FeedbackImage {
     char name[kNameSize] = {};
     int module = 0;   // 1..kMaxModule, checked at loading
     int contact = 0;  // 1..kContactsPerModule, checked at loading
+    int line = 0;     // in the list file
   };
 
   // Called with mutex_ held; the record found stays with the caller.

@@ -65,6 +65,7 @@ void LocoTable::loadEntries(ListSource& source) {
     e.cfgValue = r.numbers[3];
     e.maxSpeedForward = r.numbers[4];
     e.maxSpeedReverse = r.numbers[5];
+    e.line = r.line;
     loaded.push_back(e);
   });
   std::reverse(loaded.begin(), loaded.end());
@@ -226,6 +227,11 @@ void LocoTable::appendCommandedMessages(std::vector<HostMessage>& messages) cons
     messages.push_back(report.speed);
     messages.push_back(report.light);
   }
+}
+
+std::vector<ListDuplicate> LocoTable::duplicates() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return findAddressedDuplicates(entries_);
 }
 
 }  // namespace p50x

@@ -10,6 +10,7 @@
 
 #include "diag/console.h"
 #include "layout/host_messages.h"
+#include "layout/list_duplicates.h"
 #include "layout/list_file.h"
 #include "seams/host_sender.h"
 #include "seams/reply.h"
@@ -73,6 +74,9 @@ class LocoTable {
   // that has come back and must learn the layout's state again.
   void appendCommandedMessages(std::vector<HostMessage>& messages) const;
 
+  // Entries that share an address or a name with a later line.
+  std::vector<ListDuplicate> duplicates() const;
+
   // A reply of 5 bytes per locomotive and the end byte stays below the 256
   // bytes a serial write takes.
   static constexpr int kMaxReportedLocos = 50;
@@ -91,6 +95,7 @@ class LocoTable {
     int maxSpeedForward = 0;
     int maxSpeedReverse = 0;
     bool commanded = false;  // the host has been told of it
+    int line = 0;            // in the list file
     // Changed by other means than the control software's own commands (only
     // XHalt does that) and not yet reported by XEvtLok.
     bool reportWaiting = false;

@@ -50,6 +50,7 @@ void TurnoutTable::loadEntries(ListSource& source) {
     e.addressHigh = low8(r.numbers[1]);
     e.statusFlag = r.numbers[2];
     e.partner = r.numbers[3];
+    e.line = r.line;
     loaded.push_back(e);
   });
   std::reverse(loaded.begin(), loaded.end());
@@ -171,6 +172,11 @@ void TurnoutTable::xTrntGrp(ReplyChannel& reply, int group) {
 // X CA -> 00: turnout events are never reported.
 void TurnoutTable::xEvtTrn(ReplyChannel& reply) {
   reply.send({0x00});
+}
+
+std::vector<ListDuplicate> TurnoutTable::duplicates() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return findAddressedDuplicates(entries_);
 }
 
 void TurnoutTable::hostTurnout(const char* name, int /*number*/) {

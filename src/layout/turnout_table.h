@@ -8,6 +8,7 @@
 
 #include "diag/console.h"
 #include "layout/host_messages.h"
+#include "layout/list_duplicates.h"
 #include "layout/list_file.h"
 #include "seams/host_sender.h"
 #include "seams/reply.h"
@@ -51,6 +52,9 @@ class TurnoutTable {
   // host that has come back and must learn the layout's state again.
   void appendCommandedMessages(std::vector<HostMessage>& messages) const;
 
+  // Entries that share an address or a name with a later line.
+  std::vector<ListDuplicate> duplicates() const;
+
  private:
   struct Entry {
     char name[kNameSize] = {};
@@ -62,6 +66,7 @@ class TurnoutTable {
     int statusFlag = 0;
     int partner = 0;         // 0: none; else low 8 bits = partner's low address, high 0
     bool commanded = false;  // switched by XTrnt since start
+    int line = 0;            // in the list file
     // The last XTrnt switched the coil on: its release is no news.
     bool awaitingRelease = false;
   };

@@ -6,16 +6,15 @@
 
 namespace p50x::platform {
 
-// COM1 to COM9 open by their bare names, COM10 and above only through the
-// device namespace; with the prefix every port opens the same way.
+// A bare name (COM3, COM12, or CNCA0 of a virtual null-modem pair) opens only
+// through the device namespace for some drivers, and for COM10 and above
+// always; without the prefix it would be opened as a file in the working
+// folder. A name with a "\", "/" or "." is a path the user wrote out (among
+// them \\.\COM3 itself) and is taken as it stands.
 inline std::string windowsDeviceName(const char* name) {
-  const std::size_t length = std::strlen(name);
-  bool bareComPort = length > 3 && (name[0] == 'C' || name[0] == 'c') &&
-                     (name[1] == 'O' || name[1] == 'o') && (name[2] == 'M' || name[2] == 'm');
-  for (std::size_t i = 3; bareComPort && i < length; ++i) {
-    bareComPort = name[i] >= '0' && name[i] <= '9';
-  }
-  return bareComPort ? std::string("\\\\.\\") + name : std::string(name);
+  if (name == nullptr || name[0] == '\0') return std::string();
+  if (std::strpbrk(name, "\\/.") != nullptr) return std::string(name);
+  return std::string("\\\\.\\") + name;
 }
 
 }  // namespace p50x::platform

@@ -100,7 +100,9 @@ TEST(HostLinks, RestartedHostGetsTheStartMessageAndTheLatestState) {
   }
   const std::string console = t.console.outText();
   EXPECT_EQ(countOf(console, "Host link lost ("), 3u) << console;
-  EXPECT_EQ(countOf(console, "closed by the host. Reconnecting in the background.\n"), 3u);
+  // A host that stops ends its connections in order, or, when a connection
+  // was still coming in as it stopped, with a reset: either is one loss.
+  EXPECT_EQ(countOf(console, ". Reconnecting in the background.\n"), 3u) << console;
   EXPECT_EQ(countOf(console, "Host links connected again.\n"), 3u);
   EXPECT_EQ(console.find("Connect error"), std::string::npos) << "attempts fail quietly";
 }

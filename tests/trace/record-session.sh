@@ -25,7 +25,7 @@ cleanup() {
 trap cleanup EXIT
 cd "$dir"
 
-printf 'Lok1;3;0;2;28;100;80\n' > Loks.txt
+cp "$here/session-locos.txt" Loks.txt
 printf 'W1;5;0;1;6\nW2;6;0;0;0\n' > Weichen.txt
 printf 'K1;1;1\nK2;1;16\nK3;3;9\n' > Melder.txt
 

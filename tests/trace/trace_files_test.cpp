@@ -50,6 +50,33 @@ TEST(TraceFiles, RecordedSessionMatchesItsGoldenTrace) {
   EXPECT_EQ(followed, linesOf(golden));
 }
 
+// The state at the end of each run of the recorded session: the first run
+// through standard input, the whole file (whose latest run is the second)
+// by name, both with the locomotive list the session was recorded with.
+TEST(TraceFiles, RecordedSessionStateMatchesItsGolden) {
+  const std::string monitor = p50x::test::readFile(P50X_TRACE_DATA "/session-monitor.txt");
+  const std::string golden = p50x::test::readFile(P50X_TRACE_DATA "/session-state.txt");
+  const std::size_t secondRun = monitor.find("-------------", monitor.find("-------------") + 1);
+  ASSERT_NE(secondRun, std::string::npos);
+  const std::size_t blank = golden.find("\n\n");
+  ASSERT_NE(blank, std::string::npos);
+
+  p50x::test::BridgeProcess first;
+  ASSERT_TRUE(
+      first.start(P50X_TRACE_PATH, {"--state", "--locos", "session-locos.txt"}, P50X_TRACE_DATA));
+  first.type(monitor.substr(0, secondRun));
+  first.closeInput();
+  EXPECT_EQ(first.waitForExit(), 0) << first.errors();
+  EXPECT_EQ(first.output(), golden.substr(0, blank + 1));
+
+  p50x::test::BridgeProcess whole;
+  ASSERT_TRUE(whole.start(P50X_TRACE_PATH,
+                          {"--state", "--locos", "session-locos.txt", "session-monitor.txt"},
+                          P50X_TRACE_DATA));
+  EXPECT_EQ(whole.waitForExit(), 0) << whole.errors();
+  EXPECT_EQ(whole.output(), golden.substr(blank + 2));
+}
+
 class TraceFollow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -88,6 +115,33 @@ TEST_F(TraceFollow, ShowsTheLatestStartAndWhatIsAppended) {
   EXPECT_NE(trace_->output().find("-- bridge started --"), std::string::npos);
 }
 
+// Not a terminal here: each change is a new block after a blank line, and a
+// batch that changes nothing shows nothing.
+TEST_F(TraceFollow, StateIsShownAgainForEachChange) {
+  p50x::test::writeFile(dir_ + "/Loks.txt", "BR218;3;0;1;27;160;160\n");
+  append("\n-------------\n\nR 58 80 03 00 40 30 \nS 00 ");
+  trace_ = std::make_unique<p50x::test::BridgeProcess>();
+  ASSERT_TRUE(trace_->start(P50X_TRACE_PATH,
+                            {"-f", "--state", "--locos", "Loks.txt", "monitor.txt"}, dir_));
+  const std::string first =
+      "power on; mixed mode\nlocomotives:\n      3 BR218 speed 64 forward light\n"
+      "turnouts: none switched\ncontacts occupied: none\n";
+  ASSERT_TRUE(trace_->waitForOutput(first)) << trace_->output();
+
+  append("\nR 58 a2 \nS 08 \nR 58 90 06 c0 \nS 00 ");
+  const std::string second =
+      "\npower on; mixed mode\nlocomotives:\n      3 BR218 speed 64 forward light\n"
+      "turnouts:\n      6 green\ncontacts occupied: none\n";
+  ASSERT_TRUE(trace_->waitForOutput(first + second)) << trace_->output();
+
+  append("\nR 58 a5 \nS 00 ");
+  EXPECT_TRUE(
+      trace_->waitForOutput("\npower on, halted; mixed mode\nlocomotives:\n"
+                            "      3 BR218 speed 0 forward light\n"))
+      << trace_->output();
+  EXPECT_EQ(trace_->output().rfind(first + second, 0), 0u) << "XStatus alone changed nothing";
+}
+
 TEST_F(TraceFollow, WaitsForAFileThatDoesNotExistYet) {
   ASSERT_TRUE(startTrace());
   append("\n-------------\n\nR 58 c8 \nS 00 ");
@@ -106,6 +160,9 @@ TEST(TraceProgram, HelpVersionAndBadArguments) {
       {{"--frobnicate"}, 2, ""},
       {{"-f"}, 2, ""},
       {{"/nonexistent/monitor.txt"}, 1, ""},
+      {{"--state", "--locos", "/nonexistent/Loks.txt", "/dev/null"}, 1, ""},
+      {{"--locos", "Loks.txt"}, 2, ""},
+      {{"--state", "--locos"}, 2, ""},
   };
   for (const Case& c : cases) {
     p50x::test::BridgeProcess trace;

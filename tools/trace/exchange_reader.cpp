@@ -72,6 +72,7 @@ class Writer {
         ++out_.oddities;
       } else {
         line(c, "no reply", "");
+        out_.exchanges.push_back({c, {}});
         if (alwaysAnswered(c)) ++out_.oddities;
       }
     }
@@ -96,12 +97,16 @@ class Writer {
       used = 2 * length;
     }
     line(c, reply, hexBytes(sent.data(), used));
+    out_.exchanges.push_back(
+        {c, Bytes(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(length))});
     if (used < sent.size()) readUnpaired(sent, used, out_);
   }
 
   void unexpected(const Framed& c, const Bytes& sent) {
     const std::string hex = hexBytes(sent.data(), sent.size());
     line(c, "?? " + hex + " (unexpected)", hex);
+    // Bytes of no form the command has: what it did is not known.
+    out_.exchanges.push_back({c, {}});
     ++out_.oddities;
   }
 

@@ -12,8 +12,8 @@ namespace {
 constexpr int kUnpairedWeight = 1000;
 }  // namespace
 
-TraceDecoder::TraceDecoder(LineSink sink, TraceOptions options)
-    : sink_(std::move(sink)), options_(std::move(options)) {}
+TraceDecoder::TraceDecoder(LineSink sink, TraceOptions options, ExchangeEvents* events)
+    : sink_(std::move(sink)), options_(std::move(options)), events_(events) {}
 
 void TraceDecoder::received(std::uint8_t byte) {
   if (!sent_.empty()) close(Close::NextCommand);
@@ -27,6 +27,7 @@ void TraceDecoder::sent(std::uint8_t byte) {
 void TraceDecoder::bridgeStarted() {
   finish();
   sink_("-- bridge started --");
+  if (events_ != nullptr) events_->bridgeStarted();
   mode_ = Mode::Mixed;
 }
 
@@ -87,6 +88,7 @@ void TraceDecoder::decideDeferred(Close how) {
     droppedScore =
         dropped.oddities + next.oddities + (outcome == Outcome::Unpaired ? kUnpairedWeight : 0);
     dropped.lines.insert(dropped.lines.end(), next.lines.begin(), next.lines.end());
+    dropped.exchanges.insert(dropped.exchanges.end(), next.exchanges.begin(), next.exchanges.end());
     dropped.endMode = next.endMode;
     dropped.keep = next.keep;
   }
@@ -100,6 +102,7 @@ void TraceDecoder::decideDeferred(Close how) {
   const int typedScore =
       typed.oddities + next.oddities + (outcome == Outcome::Unpaired ? kUnpairedWeight : 0);
   typed.lines.insert(typed.lines.end(), next.lines.begin(), next.lines.end());
+  typed.exchanges.insert(typed.exchanges.end(), next.exchanges.begin(), next.exchanges.end());
   typed.endMode = next.endMode;
   typed.keep = next.keep;
 
@@ -112,6 +115,9 @@ void TraceDecoder::decideDeferred(Close how) {
 
 void TraceDecoder::take(const Reading& reading) {
   for (const std::string& line : reading.lines) sink_(line);
+  if (events_ != nullptr) {
+    for (const Exchange& exchange : reading.exchanges) events_->exchanged(exchange);
+  }
   mode_ = reading.endMode;
   received_ = reading.keep;
   sent_.clear();

@@ -17,9 +17,25 @@ struct TraceOptions {
   bool hex = false;                    // the bytes of each line in brackets too
 };
 
+// One command as the station took it, with the reply it gave (none: empty).
+struct Exchange {
+  Framed command;
+  std::vector<std::uint8_t> reply;
+};
+
+// What the commands did, for a reader that follows the station's state.
+class ExchangeEvents {
+ public:
+  virtual ~ExchangeEvents() = default;
+  // In the order of the trace lines; a piece cut short is no command.
+  virtual void exchanged(const Exchange& exchange) = 0;
+  virtual void bridgeStarted() = 0;
+};
+
 // One way of reading a run of received bytes and the sent bytes behind it.
 struct Reading {
   std::vector<std::string> lines;
+  std::vector<Exchange> exchanges;
   int oddities = 0;  // pieces cut off, replies missing or misfit, bytes answering nothing
   Mode endMode = Mode::Mixed;
   std::vector<std::uint8_t> keep;  // a command still arriving
@@ -39,7 +55,8 @@ class TraceDecoder final : public MonitorEvents {
  public:
   using LineSink = std::function<void(const std::string& line)>;
 
-  TraceDecoder(LineSink sink, TraceOptions options);
+  // `events` (may be nullptr) hears of every command as its line goes out.
+  TraceDecoder(LineSink sink, TraceOptions options, ExchangeEvents* events = nullptr);
 
   void received(std::uint8_t byte) override;
   void sent(std::uint8_t byte) override;
@@ -65,6 +82,7 @@ class TraceDecoder final : public MonitorEvents {
 
   LineSink sink_;
   TraceOptions options_;
+  ExchangeEvents* events_;
   Mode mode_ = Mode::Mixed;  // the mode the first held received byte arrived in
   std::vector<std::uint8_t> received_;
   std::vector<std::uint8_t> sent_;
