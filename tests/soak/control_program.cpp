@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "process_sample.h"
 #include "support/recording.h"
 
 namespace p50x::soak {
@@ -81,7 +82,8 @@ void ControlProgram::run(StopSignal& stop, std::shared_mutex& quiet, std::chrono
 }
 
 void ControlProgram::finish(const std::atomic<bool>& hostDone) {
-  // The host's last burst waits to be seen.
+  // The host's last burst waits to be seen (by a bridge that still runs).
+  if (!sampleProcess(bridge_.pid()).running) return;
   while (!hostDone) {
     std::this_thread::sleep_until(nextPoll_);
     poll();

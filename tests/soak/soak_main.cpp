@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,6 +125,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  // A bridge that has ended must show as a failure, not end the soak with
+  // the signal of a write to its input.
+  std::signal(SIGPIPE, SIG_IGN);
   const long seconds = settings.seconds;
   char pattern[] = "/tmp/p50x-soak-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) {
@@ -186,7 +190,11 @@ int main(int argc, char** argv) {
   const auto baselineAt = start + capped(60, seconds / 3);
   ProcessSample first;
   if (stop.pauseUntil(baselineAt)) first = quietSample(bridge.pid(), quiet);
-  stop.pauseUntil(start + std::chrono::seconds(seconds));
+  // A bridge that has died would only make every later reply "missing".
+  const auto end = start + std::chrono::seconds(seconds);
+  while (Clock::now() < end && sampleProcess(bridge.pid()).running) {
+    stop.pauseUntil(std::min(end, Clock::now() + 1s));
+  }
   stop.stop();
   controlThread.join();
   control.finish(hostDone);
