@@ -150,6 +150,7 @@ TEST_F(BridgeEndToEnd, P50XOnlyClientGetsAnAnswerToEveryCommand) {
       {"turnout coil on", {0x90, 6, 0x40}, {0x00}},
       {"turnout coil off", {0x90, 6, 0x00}, {0x00}},
   });
+  ASSERT_TRUE(host_->waitForMessages(3, 5s));  // delivered after the replies
   EXPECT_EQ(host_->messageTexts(),
             (std::vector<std::string>{"371;Lok1;1;159.6\n", "381;Lok1;1\n", "305;W2;0;\n"}));
 
@@ -215,6 +216,7 @@ TEST_F(BridgeEndToEnd, MixedModeSessionWithFunctionsAndEmergencyStop) {
     EXPECT_EQ(line_.receive(step.reply.size(), 1s), step.reply) << step.what;
   }
   EXPECT_TRUE(line_.silentFor(50ms)) << "no stray reply";
+  ASSERT_TRUE(host_->waitForMessages(12, 5s));  // delivered after the replies
   EXPECT_EQ(host_->messageTexts(), (std::vector<std::string>{
                                        "371;Lok1;1;319.3\n", "381;Lok1;1\n",  // XLok 126
                                        "371;Lok1;1;253.4\n", "381;Lok1;1\n",  // XLok 100
