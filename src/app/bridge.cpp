@@ -1,11 +1,14 @@
 #include "app/bridge.h"
 
 #include <chrono>
+#include <string>
 
 #include "app/callbacks.h"
+#include "app/command_line.h"
 #include "app/setting_names.h"
 #include "app/settings_check.h"
 #include "app/startup_causes.h"
+#include "app/stoppable_step.h"
 #include "common/text.h"
 #include "layout/host_messages.h"
 
@@ -33,7 +36,7 @@ int Bridge::run(int argc, const char* const* argv, const KeySourceFactory& openK
 }
 
 bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& openKeys) {
-  console_.out("Version 0.3\n");
+  console_.print("Version %s\n", kVersion);
 
   config_ = std::make_unique<Configuration>();
   if (argc > 1 && !config_->setConfigPath(argv[1], console_)) return false;
@@ -72,26 +75,7 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
     return false;
   }
   keys_ = openKeys();
-
-  assembler_ = std::make_unique<CommandAssembler>(*serial_, console_);
-
-  feedback_ = std::make_unique<FeedbackImage>(console_);
-  feedback_->load(config_->feedbackFile());
-
-  station_ = std::make_unique<StationState>();
-
-  locos_ = std::make_unique<LocoTable>(console_, *hostLinks_, toInt(config_->speedReportTag()));
-  locos_->load(config_->locoFile());
-
-  turnouts_ = std::make_unique<TurnoutTable>(console_, *hostLinks_);
-  turnouts_->load(config_->turnoutFile());
-
-  monitor_ = std::make_unique<TrafficMonitor>(console_, monitorFailureText_);
-  monitor_->open(config_->monitorFile());
-  serial_->setTrafficLog(monitor_.get());
-  feedback_->setTrafficLog(monitor_.get());
-
-  assembler_->setTargets({station_.get(), locos_.get(), turnouts_.get(), feedback_.get()});
+  if (!loadLayout()) return false;
 
   // From here on a lost host link is made again. The catch-up it sends reads
   // the tables, so it passes the gate and waits for the opening below.
@@ -100,6 +84,56 @@ bool Bridge::startUp(int argc, const char* const* argv, const KeySourceFactory& 
   // Input that arrived during start-up was held in the callbacks; it goes on now.
   gate_.open();
   return true;
+}
+
+bool Bridge::loadLayout() {
+  assembler_ = std::make_unique<CommandAssembler>(*serial_, console_);
+
+  FileListSource list;
+  feedback_ = std::make_unique<FeedbackImage>(console_);
+  if (!readList(config_->feedbackFile(), list)) return false;
+  feedback_->load(list);
+
+  station_ = std::make_unique<StationState>();
+
+  locos_ = std::make_unique<LocoTable>(console_, *hostLinks_, toInt(config_->speedReportTag()));
+  if (!readList(config_->locoFile(), list)) return false;
+  locos_->load(list);
+
+  turnouts_ = std::make_unique<TurnoutTable>(console_, *hostLinks_);
+  if (!readList(config_->turnoutFile(), list)) return false;
+  turnouts_->load(list);
+
+  monitor_ = std::make_unique<TrafficMonitor>(console_, monitorFailureText_);
+  const std::string monitorFile = config_->monitorFile();
+  TrafficMonitor::OpenedFile opened;
+  if (!monitorFile.empty() &&
+      !runStoppable<TrafficMonitor::OpenedFile>(
+          [monitorFile] { return TrafficMonitor::openFile(monitorFile.c_str()); },
+          [this] { return stopRequested(); }, opened)) {
+    return false;
+  }
+  monitor_->open(monitorFile.c_str(), opened);
+  serial_->setTrafficLog(monitor_.get());
+  feedback_->setTrafficLog(monitor_.get());
+
+  assembler_->setTargets({station_.get(), locos_.get(), turnouts_.get(), feedback_.get()});
+  return !stopRequested();
+}
+
+bool Bridge::stopRequested() {
+  return keys_ != nullptr && keys_->stopRequested();
+}
+
+bool Bridge::readList(const char* path, FileListSource& list) {
+  const std::string file = path != nullptr ? path : "";
+  return runStoppable<FileListSource>(
+      [file] {
+        FileListSource read;
+        read.read(file.c_str());
+        return read;
+      },
+      [this] { return stopRequested(); }, list);
 }
 
 void Bridge::consoleLoop() {

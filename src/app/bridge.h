@@ -31,6 +31,9 @@ class KeySource {
   virtual ~KeySource() = default;
   // A key code 0 to 255, or kStop. partOfSequence: a code of a multi-code key.
   virtual int readKey(bool& partOfSequence) = 0;
+  // Without waiting: true when a stop request has come (and from then on).
+  // Keys typed meanwhile stay for readKey. Asked while start-up goes on.
+  virtual bool stopRequested() = 0;
 };
 
 // Threads: start-up, the console loop and shutdown run on the console thread.
@@ -49,7 +52,8 @@ class Bridge final : private LayoutEvents {
   // Opens the key source. Called once, right after the serial port has opened
   // (in pty: mode that made the link to it): from that point on a stop
   // request must arrive as KeySource::kStop and run the orderly shutdown,
-  // which removes the link, also while start-up still waits for the host.
+  // which removes the link, also while start-up still reads a list:
+  // start-up asks KeySource::stopRequested as it goes.
   using KeySourceFactory = std::function<std::unique_ptr<KeySource>()>;
 
   // The whole life of the program; returns the exit status, which is 1.
@@ -57,6 +61,13 @@ class Bridge final : private LayoutEvents {
 
  private:
   bool startUp(int argc, const char* const* argv, const KeySourceFactory& openKeys);
+  // The steps after the serial port has opened; false when a stop request
+  // came meanwhile.
+  bool loadLayout();
+  bool stopRequested();
+  // Reads a list on a thread of its own, so a file that hangs cannot hold up
+  // a stop request; false when one came first.
+  bool readList(const char* path, FileListSource& list);
   void consoleLoop();
   void shutDown();
 

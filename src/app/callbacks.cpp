@@ -10,7 +10,11 @@ void serialCallback(SerialPort& port, int notification, TrafficLog* log,
     std::uint8_t* bytes = port.readBuffer();
     bytes[count] = 0;
     if (log != nullptr) log->logReceived(count, bytes);
-    if (assembler != nullptr) assembler->feed(count, bytes);
+    if (assembler != nullptr) {
+      assembler->feed(count, bytes,
+                      port.readWaited() ? CommandAssembler::Arrival::kAfterWait
+                                        : CommandAssembler::Arrival::kQueued);
+    }
   }
   port.reArmRead();
 }

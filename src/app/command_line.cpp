@@ -11,6 +11,8 @@
 
 namespace p50x {
 
+const char* const kVersion = P50X_VERSION;
+
 const char* const kUsageText =
     "Usage: p50x-bridge [CONFIG]\n"
     "       p50x-bridge --check [CONFIG]\n"
@@ -81,7 +83,7 @@ int answerCommandLine(const CommandLine& commandLine, Console& console) {
       console.out(kUsageText);
       return 0;
     case CommandLine::Action::kVersion:
-      console.out("p50x-bridge " P50X_VERSION "\n");
+      console.print("p50x-bridge %s\n", kVersion);
       return 0;
     case CommandLine::Action::kCheck:
       return checkConfiguration(commandLine.argument, console);

@@ -28,4 +28,7 @@ int answerCommandLine(const CommandLine& commandLine, Console& console);
 // The usage that --help prints.
 extern const char* const kUsageText;
 
+// The project's version: what --version and the start-up line show.
+extern const char* const kVersion;
+
 }  // namespace p50x

@@ -31,15 +31,6 @@ constexpr const char* kAccessFailure = "Fehler beim Zugriff auf die Konfiguratio
 void refuse(Console& console, const std::string& reason) {
   console.err(std::string(kAccessFailure) + ": " + reason + "\n");
 }
-
-bool isBlank(const char* text) {
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p != ';' && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\v' && *p != '\f') {
-      return false;
-    }
-  }
-  return true;
-}
 }  // namespace
 
 Configuration::Configuration() {
@@ -117,12 +108,12 @@ bool Configuration::readFile(Console& console) {
   console.print("%-25s%s\n", "Config-Datei:", configPath());
   FileBytes file;
   if (const int error = file.open(configPath()); error != 0) {
-    console.perror(kAccessFailure, error);
+    refuse(console, fileErrorText(error));
     return false;
   }
   if (!readLines(file, console)) return false;
   if (const int error = file.readError(); error != 0) {
-    console.perror(kAccessFailure, error);
+    refuse(console, fileErrorText(error));
     return false;
   }
   return true;

@@ -17,6 +17,7 @@ class PlatformKeys final : public p50x::KeySource {
     const int code = input_.readKey(partOfSequence);
     return code == p50x::platform::KeyInput::kStopRequested ? kStop : code;
   }
+  bool stopRequested() override { return input_.stopRequested(); }
 
  private:
   p50x::platform::KeyInput input_;

@@ -1,10 +1,70 @@
 #include "common/line_reader.h"
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace p50x {
+
+std::string fileErrorText(int error) {
+  if (error == kNotRegularFile) return "keine regulaere Datei (Geraet, FIFO oder Socket)";
+  return std::strerror(error);
+}
+
+namespace {
+#ifdef _WIN32
+// Windows opens a device name (NUL, CON, COM1) without waiting; what it is
+// shows once it is open.
+std::FILE* openRegular(const char* path, int& error) {
+  errno = 0;
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) {
+    error = errno != 0 ? errno : ENOENT;
+    return nullptr;
+  }
+  struct _stat64 info {};
+  if (::_fstat64(::_fileno(file), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
+    std::fclose(file);
+    error = kNotRegularFile;
+    return nullptr;
+  }
+  return file;
+}
+#else
+// Opened without blocking, so a FIFO nobody writes is refused at once rather
+// than waited for, and looked at before a byte is read.
+std::FILE* openRegular(const char* path, int& error) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = S_ISDIR(info.st_mode) ? EISDIR : kNotRegularFile;
+    ::close(fd);
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  std::FILE* file = ::fdopen(fd, "r");
+  if (file == nullptr) {
+    error = errno;
+    ::close(fd);
+  }
+  return file;
+}
+#endif
+}  // namespace
 
 FileBytes::~FileBytes() {
   if (file_ != nullptr) std::fclose(file_);
@@ -14,19 +74,23 @@ int FileBytes::open(const char* path) {
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
   readError_ = 0;
+  read_ = 0;
   std::error_code ignored;
   if (std::filesystem::is_directory(path, ignored)) return EISDIR;
-  errno = 0;
-  file_ = std::fopen(path, "r");
-  if (file_ == nullptr) return errno != 0 ? errno : ENOENT;
-  return 0;
+  int error = 0;
+  file_ = openRegular(path, error);
+  return file_ != nullptr ? 0 : error;
 }
 
 int FileBytes::nextByte() {
   if (file_ == nullptr) return -1;
   const int c = std::getc(file_);
-  if (c != EOF) return c;
-  if (std::ferror(file_) != 0) readError_ = errno != 0 ? errno : EIO;
+  if (c != EOF) {
+    if (++read_ <= kMaxBytes) return c;
+    readError_ = EFBIG;
+  } else if (std::ferror(file_) != 0) {
+    readError_ = errno != 0 ? errno : EIO;
+  }
   std::fclose(file_);
   file_ = nullptr;
   return -1;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace p50x {
 
@@ -18,16 +19,30 @@ class ByteSource {
   virtual int nextByte() = 0;
 };
 
+// The error number FileBytes::open gives a path that is no regular file (a
+// device, a FIFO, a socket): such a one may never end, or never begin.
+inline constexpr int kNotRegularFile = -1;
+
+// The reason for an error number of FileBytes, as a console line shows it.
+std::string fileErrorText(int error);
+
 // A file opened for reading in text mode. Threads: used by one thread.
 class FileBytes final : public ByteSource {
  public:
+  // No settings file or list comes near this; a file that goes on beyond it
+  // is read as far as this and then fails with EFBIG, so no file can keep
+  // start-up reading for ever.
+  static constexpr long kMaxBytes = 1L << 20;
+
   FileBytes() = default;
   ~FileBytes() override;
   FileBytes(const FileBytes&) = delete;
   FileBytes& operator=(const FileBytes&) = delete;
 
   // 0, or the error number of the failure. A directory is refused with EISDIR
-  // on every platform: some would open it and then read nothing at all.
+  // on every platform: some would open it and then read nothing at all; any
+  // other path that is no regular file with kNotRegularFile, without waiting
+  // for a FIFO's writer.
   int open(const char* path);
   int nextByte() override;
   // The error number of a read that failed (0: none); the file then reads as
@@ -37,6 +52,7 @@ class FileBytes final : public ByteSource {
  private:
   std::FILE* file_ = nullptr;
   int readError_ = 0;
+  long read_ = 0;  // bytes handed out
 };
 
 // Bytes in memory, zero bytes included. Threads: used by one thread.

@@ -81,4 +81,13 @@ bool isDottedIpv4(const char* text) {
   return *p == '\0';
 }
 
+bool isBlank(const char* text) {
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p != ';' && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\v' && *p != '\f') {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace p50x

@@ -41,4 +41,8 @@ bool parseDecimal(const char* text, long long& value);
 // (which some readers take as octal), signs or white space.
 bool isDottedIpv4(const char* text);
 
+// True when a line holds nothing but field separators (";") and white space:
+// no setting and no record, passed over quietly by the readers.
+bool isBlank(const char* text);
+
 }  // namespace p50x

@@ -21,6 +21,19 @@ TrafficMonitor::~TrafficMonitor() {
 }
 
 void TrafficMonitor::open(const char* monitorFile) {
+  const bool wanted = monitorFile != nullptr && *monitorFile != '\0';
+  open(monitorFile, wanted ? openFile(monitorFile) : OpenedFile{});
+}
+
+TrafficMonitor::OpenedFile TrafficMonitor::openFile(const char* monitorFile) {
+  // Append: every start adds to what earlier starts wrote.
+  errno = 0;
+  OpenedFile opened{std::fopen(monitorFile, "a+"), 0};
+  if (opened.file == nullptr) opened.error = errno != 0 ? errno : ENOENT;
+  return opened;
+}
+
+void TrafficMonitor::open(const char* monitorFile, OpenedFile opened) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_ != nullptr) {
     std::fclose(file_);
@@ -28,15 +41,16 @@ void TrafficMonitor::open(const char* monitorFile) {
   }
   direction_ = kNothingYet;
   enabled_ = 0;
-  if (monitorFile == nullptr || *monitorFile == '\0') return;
+  if (monitorFile == nullptr || *monitorFile == '\0') {
+    if (opened.file != nullptr) std::fclose(opened.file);
+    return;
+  }
 
   enabled_ = 1;
   console_.print("MonitorFlag=%d\n", enabled_);
-  // Append: every start adds to what earlier starts wrote.
-  file_ = std::fopen(monitorFile, "a+");
+  file_ = opened.file;
   if (file_ == nullptr) {
-    const int error = errno;
-    console_.perror(openFailureText_, error);
+    console_.perror(openFailureText_, opened.error);
     enabled_ = 0;
     return;
   }

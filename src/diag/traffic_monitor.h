@@ -28,6 +28,17 @@ class TrafficMonitor final : public TrafficLog {
   // Empty monitorFile: off, nothing printed. Otherwise "MonitorFlag=1", the
   // file opened for appending and the separator written.
   void open(const char* monitorFile);
+  // The file of a monitor, opened for appending apart from open() and on any
+  // thread (opening may block on a path that hangs): the file, or null and the
+  // error number.
+  struct OpenedFile {
+    std::FILE* file = nullptr;
+    int error = 0;
+  };
+  static OpenedFile openFile(const char* monitorFile);
+  // As open(monitorFile), with its file opened beforehand by openFile; the file
+  // is taken over.
+  void open(const char* monitorFile, OpenedFile opened);
   void close();
   bool enabled() const;
 

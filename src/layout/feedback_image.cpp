@@ -23,7 +23,12 @@ FeedbackImage::~FeedbackImage() = default;
 
 void FeedbackImage::load(const char* path) {
   FileListSource source;
-  if (!source.open(path, console_, "Rueckmeldeliste")) {
+  source.read(path);
+  load(source);
+}
+
+void FeedbackImage::load(FileListSource& source) {
+  if (!source.report(console_, "Rueckmeldeliste")) {
     std::lock_guard<std::mutex> lock(mutex_);
     contacts_.clear();
     image_.clear();

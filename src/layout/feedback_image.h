@@ -28,6 +28,8 @@ class FeedbackImage {
   FeedbackImage& operator=(const FeedbackImage&) = delete;
 
   void load(const char* path);
+  // The same from a list read beforehand (FileListSource::read).
+  void load(FileListSource& list);
 
   // Replaces the records with those of `source` and sizes a zeroed image.
   void loadEntries(ListSource& source);

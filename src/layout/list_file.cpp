@@ -6,29 +6,36 @@
 
 namespace p50x {
 
-bool FileListSource::open(const char* path, Console& console, const char* what) {
+void FileListSource::read(const char* path) {
   path_ = path != nullptr ? path : "";
-  const int error = file_.open(path_.c_str());
-  if (error == 0) return true;
-  console.perror("Error opening file", error);
+  bytes_.clear();
+  position_ = 0;
+  readError_ = 0;
+  FileBytes file;
+  openError_ = file.open(path_.c_str());
+  if (openError_ != 0) return;
+  for (int c = file.nextByte(); c >= 0; c = file.nextByte()) {
+    bytes_.push_back(static_cast<std::uint8_t>(c));
+  }
+  readError_ = file.readError();
+}
+
+bool FileListSource::report(Console& console, const char* what) const {
+  if (openError_ == 0) return true;
+  const std::string reason = fileErrorText(openError_);
+  console.err("Error opening file: " + reason + "\n");
   // The line above names the reason only; without the file's name a user
   // cannot tell which of the three lists is missing.
-  std::string line = what;
-  line += " \"" + path_ + "\": " + std::strerror(error) + "; die Liste bleibt leer.\n";
-  console.err(line);
+  console.err(std::string(what) + " \"" + path_ + "\": " + reason + "; die Liste bleibt leer.\n");
   return false;
 }
 
-namespace {
-
-bool isBlank(const char* text) {
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p != ';' && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\v' && *p != '\f') {
-      return false;
-    }
-  }
-  return true;
+bool FileListSource::open(const char* path, Console& console, const char* what) {
+  read(path);
+  return report(console, what);
 }
+
+namespace {
 
 // The field without the blanks a person may put around a number.
 char* trimmed(char* field) {
@@ -118,7 +125,7 @@ void readList(ListSource& source, std::span<const FieldRule> rules, Console& con
   }
   if (const int error = source.readError(); error != 0) {
     console.print("%s: Lesefehler nach Zeile %d: %s; der Rest der Liste fehlt.\n", file, lastLine,
-                  std::strerror(error));
+                  fileErrorText(error).c_str());
   }
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "common/line_reader.h"
 #include "diag/console.h"
@@ -27,21 +28,32 @@ class ListSource : public ByteSource {
   virtual int readError() const { return 0; }
 };
 
-// A list file opened for reading in text mode. Threads: used by the one thread
-// that loads a table.
+// A list file, read whole (at most FileBytes::kMaxBytes) before its records
+// are: so the reading, which may block on a file that hangs, can run on a
+// thread of its own and the table load what it read. Threads: one at a time;
+// read() on any, the rest on the thread that loads a table.
 class FileListSource final : public ListSource {
  public:
-  // Opens the file. A failure is reported as "Error opening file" with the
-  // system's error text, then a line naming the list (`what`), the file and
-  // the reason; the source then reads as empty.
+  // Reads the file; nothing is said yet. A path that is no regular file (a
+  // device, a FIFO) fails to open like a missing file.
+  void read(const char* path);
+  // Reports a failure to open as "Error opening file" with the reason, then a
+  // line naming the list (`what`), the file and the reason; false then, and
+  // the source reads as empty.
+  bool report(Console& console, const char* what = "Liste") const;
+  // Both in one.
   bool open(const char* path, Console& console, const char* what = "Liste");
-  int nextByte() override { return file_.nextByte(); }
+
+  int nextByte() override { return position_ < bytes_.size() ? bytes_[position_++] : -1; }
   const char* name() const override { return path_.c_str(); }
-  int readError() const override { return file_.readError(); }
+  int readError() const override { return readError_; }
 
  private:
-  FileBytes file_;
   std::string path_;
+  int openError_ = 0;
+  int readError_ = 0;
+  std::vector<std::uint8_t> bytes_;
+  std::size_t position_ = 0;
 };
 
 // The same from bytes in memory (which may hold zero bytes, as a file can).

@@ -1,6 +1,7 @@
 // Locomotive functions F1 to F28 and the status commands that report them.
 // Functions never reach the host: its protocol has no message for them. They
 // are kept so the status commands tell every client the same.
+#include "common/bytes.h"
 #include "layout/loco_table.h"
 #include "seams/reply_status.h"
 
@@ -13,9 +14,6 @@ constexpr std::uint32_t kF1ToF4 = 0x0F;
 // with XFunc keeps them when it changes the speed.
 constexpr std::uint8_t kChangeFunctions = 0x80;
 
-std::uint8_t low8(std::uint32_t value) {
-  return static_cast<std::uint8_t>(value);
-}
 }  // namespace
 
 void LocoTable::takeFlags(Entry& e, int flags) {

@@ -2,6 +2,7 @@
 // 127 scale, and the host's units.
 #include <cstdlib>
 
+#include "common/bytes.h"
 #include "layout/loco_table.h"
 
 namespace p50x {
@@ -21,9 +22,6 @@ constexpr int kEmergencyStep = 15;
 // "rounder" factor would move every reported speed by a few tenths.
 constexpr double kSpeedScale = 3.19284802;
 
-std::uint8_t low8(int value) {
-  return static_cast<std::uint8_t>(value);
-}
 }  // namespace
 
 void LocoTable::convertSpeed(Entry& e) {

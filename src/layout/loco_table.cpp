@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "common/bytes.h"
 #include "common/text.h"
 #include "seams/reply_status.h"
 
@@ -21,9 +22,6 @@ constexpr FieldRule kLocoFields[] = {
 };
 constexpr int kStepModes = 4;  // 0 to 3
 
-std::uint8_t low8(int value) {
-  return static_cast<std::uint8_t>(value);
-}
 }  // namespace
 
 LocoTable::LocoTable(Console& console, HostSender& host, int speedReportTag)
@@ -33,7 +31,12 @@ LocoTable::~LocoTable() = default;
 
 void LocoTable::load(const char* path) {
   FileListSource source;
-  if (source.open(path, console_, "Lokliste")) {
+  source.read(path);
+  load(source);
+}
+
+void LocoTable::load(FileListSource& source) {
+  if (source.report(console_, "Lokliste")) {
     loadEntries(source);
   } else {
     std::lock_guard<std::mutex> lock(mutex_);

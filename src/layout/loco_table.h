@@ -35,6 +35,8 @@ class LocoTable {
   // Reads the list (a missing file is reported with perror) and then sends the
   // start message "41;0\n" in every case.
   void load(const char* path);
+  // The same from a list read beforehand (FileListSource::read).
+  void load(FileListSource& list);
   int count() const;
 
   // Replaces the entries with the records of `source`; sends nothing.

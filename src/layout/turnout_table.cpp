@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/bytes.h"
 #include "common/text.h"
 #include "layout/host_messages.h"
 
@@ -20,9 +21,6 @@ constexpr FieldRule kTurnoutFields[] = {
     {"Partner", 0, 255},
 };
 constexpr std::uint8_t kCoilBit = 0x40;
-std::uint8_t low8(int value) {
-  return static_cast<std::uint8_t>(value);
-}
 }  // namespace
 
 TurnoutTable::TurnoutTable(Console& console, HostSender& host) : console_(console), host_(host) {}
@@ -31,7 +29,12 @@ TurnoutTable::~TurnoutTable() = default;
 
 void TurnoutTable::load(const char* path) {
   FileListSource source;
-  if (!source.open(path, console_, "Weichenliste")) {
+  source.read(path);
+  load(source);
+}
+
+void TurnoutTable::load(FileListSource& source) {
+  if (!source.report(console_, "Weichenliste")) {
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.clear();
     return;
@@ -81,7 +84,7 @@ TurnoutTable::Entry* TurnoutTable::findByName(const char* name) {
   return nullptr;
 }
 
-// X 90 al second -> 00 | nothing; second: bits 0-2 high address, bit 6 coil
+// X 90 al second -> 00; second: bits 0-2 high address, bit 6 coil
 // on, bit 7 direction. Then "305;name;state;" where a partner makes the state
 // partner position + 2 * direction. A turnout and its partner are one object
 // to the host (a three-way turnout, say) with four states; host applications
@@ -91,6 +94,7 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second) {
   const std::uint8_t high = secondByte & 0x07;
   const int direction = (secondByte & 0x80) != 0 ? 1 : 0;
   const bool coilOn = (secondByte & kCoilBit) != 0;
+  if (switchUnlisted(reply, low8(low), high, direction)) return;
 
   HostMessage message;
   bool report = false;
@@ -117,6 +121,55 @@ void TurnoutTable::xTrnt(ReplyChannel& reply, int low, int second) {
   if (report) host_.post(message.text);
 }
 
+namespace {
+// The number of a turnout in no entry. XTrntSts takes the whole second byte
+// as the high address; of that, the three bits the protocol carries count.
+int unlistedAddress(std::uint8_t low, std::uint8_t high) {
+  return (high & 0x07) << 8 | low;
+}
+}  // namespace
+
+bool TurnoutTable::switchUnlisted(ReplyChannel& reply, std::uint8_t low, std::uint8_t high,
+                                  int direction) {
+  const int address = unlistedAddress(low, high);
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (findByAddress(low, high) != nullptr) return false;
+    unlistedAtZero_[static_cast<std::size_t>(address)] = direction == 0;
+    first = firstMeeting(address);
+  }
+  if (first) nameUnlisted(address);
+  reply.send({0x00});
+  return true;
+}
+
+bool TurnoutTable::statusUnlisted(ReplyChannel& reply, std::uint8_t low, std::uint8_t high) {
+  const int address = unlistedAddress(low, high);
+  bool first = false;
+  bool atZero = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (findByAddress(low, high) != nullptr) return false;
+    atZero = unlistedAtZero_[static_cast<std::size_t>(address)];
+    first = firstMeeting(address);
+  }
+  if (first) nameUnlisted(address);
+  reply.send({0x00, static_cast<std::uint8_t>(atZero ? 0x00 : 0x04)});
+  return true;
+}
+
+bool TurnoutTable::firstMeeting(int address) {
+  const auto bit = static_cast<std::size_t>(address);
+  if (unlistedNamed_[bit]) return false;
+  unlistedNamed_[bit] = true;
+  return true;
+}
+
+void TurnoutTable::nameUnlisted(int address) {
+  console_.print("Weiche %d nicht in der Weichenliste\n", address);
+}
+
 bool TurnoutTable::messageState(const Entry& e, int& state) const {
   state = e.position;
   if (e.partner == 0) return true;
@@ -136,11 +189,13 @@ void TurnoutTable::appendCommandedMessages(std::vector<HostMessage>& messages) c
   }
 }
 
-// X 94 al ah -> 00 status | nothing; status bit 0: status flag, bit 2: position.
-// The whole second byte is the high address here, unlike XTrnt. The difference
-// stays: control software that works with the bridge was set up against these
-// answers, and a query with flag bits in it gets none, as it always did.
+// X 94 al ah -> 00 status; status bit 0: status flag, bit 2: position. The
+// whole second byte is the high address of an entry here, unlike XTrnt. The
+// difference stays: control software that works with the bridge was set up
+// against these answers. A query with flag bits in it finds no entry and is
+// answered as a turnout in no entry.
 void TurnoutTable::xTrntSts(ReplyChannel& reply, int low, int high) {
+  if (statusUnlisted(reply, low8(low), low8(high))) return;
   std::uint8_t status = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);

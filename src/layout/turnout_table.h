@@ -2,6 +2,7 @@
 // turnout commands, reported to the host as turnout messages.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -23,12 +24,17 @@ namespace p50x {
 // the host.
 class TurnoutTable {
  public:
+  // The addresses the turnout commands carry: a low byte and three high bits.
+  static constexpr int kAddressCount = 2048;
+
   TurnoutTable(Console& console, HostSender& host);
   ~TurnoutTable();
   TurnoutTable(const TurnoutTable&) = delete;
   TurnoutTable& operator=(const TurnoutTable&) = delete;
 
   void load(const char* path);
+  // The same from a list read beforehand (FileListSource::read).
+  void load(FileListSource& list);
   int count() const;
 
   // Replaces the entries with the records of `source`.
@@ -42,6 +48,11 @@ class TurnoutTable {
   // One byte for the eight turnouts of group g (addresses 8(g-1)+1 to 8g).
   void xTrntGrp(ReplyChannel& reply, int group);
   void xEvtTrn(ReplyChannel& reply);
+  // XTrnt and XTrntSts for an address in no entry are answered all the same,
+  // in both modes: XTrnt with 00, keeping the position, XTrntSts with that
+  // position (1 until commanded). The host never hears of such a turnout; the
+  // console names each such address once per run, so the user sees what the
+  // list lacks.
 
   // Host event 100: looks the name up; the number changes nothing.
   void hostTurnout(const char* name, int number);
@@ -75,6 +86,12 @@ class TurnoutTable {
   Entry* findByAddress(std::uint8_t low, std::uint8_t high);
   const Entry* findByAddress(std::uint8_t low, std::uint8_t high) const;
   Entry* findByName(const char* name);
+  // The turnout commands for an address in no entry: false when it has one.
+  bool switchUnlisted(ReplyChannel& reply, std::uint8_t low, std::uint8_t high, int direction);
+  bool statusUnlisted(ReplyChannel& reply, std::uint8_t low, std::uint8_t high);
+  // Under mutex_: true the first time `address` is met without an entry.
+  bool firstMeeting(int address);
+  void nameUnlisted(int address);
   // The state the turnout message carries; false when the partner is missing.
   bool messageState(const Entry& entry, int& state) const;
 
@@ -83,6 +100,10 @@ class TurnoutTable {
   mutable std::mutex mutex_;  // guards entries_ (positions and the list itself)
   // Walk order: the entry of the file's last line first, so it wins.
   std::vector<Entry> entries_;
+  // Addresses in no entry, by number (fixed size, whatever the serial side
+  // sends): those set to position 0, and those already named on the console.
+  std::bitset<kAddressCount> unlistedAtZero_;
+  std::bitset<kAddressCount> unlistedNamed_;
 };
 
 }  // namespace p50x

@@ -26,8 +26,11 @@ class KeyInput {
  public:
   static constexpr int kStopRequested = -1;
 
-  // On a terminal, keys are read without echo and without waiting for Enter;
-  // the destructor restores the terminal.
+  // On a terminal, the terminal is put in raw mode: every key's code as it is
+  // typed (Enter is 13, Ctrl-Z, Ctrl-\\, Ctrl-S and Ctrl-Q are codes, not
+  // signals or flow control), one at a time, without echo. The destructor
+  // restores it, and so does a fatal signal or exit() on the way out. Ctrl-C
+  // (3) there is a stop request, as SIGINT is from a pipe.
   KeyInput();
   ~KeyInput();
   KeyInput(const KeyInput&) = delete;
@@ -39,6 +42,10 @@ class KeyInput {
   // or a file each byte is one code; at end of input it waits for a stop
   // request only.
   int readKey(bool& partOfSequence);
+
+  // Without waiting: true when a stop request has come (Ctrl-C typed on a
+  // terminal included). Other keys typed meanwhile stay for readKey.
+  bool stopRequested();
 
  private:
   struct State;

@@ -75,7 +75,7 @@ void installStopHandlers() {
   });
 }
 
-bool stopRequested() {
+bool stopSignalled() {
   return ::WaitForSingleObject(gStopEvent, 0) == WAIT_OBJECT_0;
 }
 
@@ -209,7 +209,7 @@ KeyInput::~KeyInput() {
 int KeyInput::readKey(bool& partOfSequence) {
   State& s = *state_;
   partOfSequence = false;
-  if (stopRequested()) return kStopRequested;
+  if (stopSignalled()) return kStopRequested;
 
   if (s.secondCode >= 0) {
     partOfSequence = true;
@@ -255,7 +255,7 @@ int KeyInput::readKey(bool& partOfSequence) {
     }
     {
       std::lock_guard<std::mutex> lock(gWakeMutex);
-      if (stopRequested()) return kStopRequested;
+      if (stopSignalled()) return kStopRequested;
       gInGetch = true;
     }
     const int code = ::_getch();
@@ -267,7 +267,7 @@ int KeyInput::readKey(bool& partOfSequence) {
     {
       std::lock_guard<std::mutex> lock(gWakeMutex);
       gInGetch = false;
-      if (stopRequested()) return kStopRequested;
+      if (stopSignalled()) return kStopRequested;
     }
     if (code == EOF) {
       s.keysEnded = true;
@@ -282,6 +282,11 @@ int KeyInput::readKey(bool& partOfSequence) {
 
   ::WaitForSingleObject(gStopEvent, INFINITE);
   return kStopRequested;
+}
+
+bool KeyInput::stopRequested() {
+  // Ctrl-C reaches the stop event as a console control event, never as a key.
+  return stopSignalled();
 }
 
 }  // namespace p50x::platform

@@ -11,16 +11,11 @@
 #include <string_view>
 
 #include "platform/serial_cause.h"
+#include "platform/serial_pty_posix.h"
+#include "platform/system_error_text_posix.h"
 
 namespace p50x::platform {
 namespace {
-
-constexpr std::string_view kPtyPrefix = "pty:";
-
-std::string errorText(int error) {
-  char buffer[256];
-  return std::string(::strerror_r(error, buffer, sizeof buffer));
-}
 
 SerialOpenDiagnosis fromOpenError(int error) {
   switch (error) {
@@ -38,7 +33,7 @@ SerialOpenDiagnosis fromOpenError(int error) {
     case EISDIR:
       return {SerialOpenCause::kNotSerialDevice, {}};
     default:
-      return {SerialOpenCause::kUnknown, errorText(error)};
+      return {SerialOpenCause::kUnknown, systemErrorText(error)};
   }
 }
 

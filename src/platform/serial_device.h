@@ -49,6 +49,9 @@ struct RequestResult {
   bool ok = false;
   int count = 0;
   int error = 0;
+  // False when the request completed as it was started (a read whose bytes
+  // were already there); true when it had to wait for the device.
+  bool waited = true;
 };
 
 // Threads: the engine's worker waits, starts requests and takes their results,

@@ -4,7 +4,6 @@
 // overlapped I/O (serial_transfer_posix), the tty and its settings
 // (serial_line_posix), pty:PATH (serial_pty_posix) and the modem-line watcher
 // thread (serial_modem_watcher_posix).
-#include <string.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,11 +17,10 @@
 #include "platform/serial_modem_watcher_posix.h"
 #include "platform/serial_pty_posix.h"
 #include "platform/serial_transfer_posix.h"
+#include "platform/system_error_text_posix.h"
 
 namespace p50x::platform {
 namespace {
-
-constexpr std::string_view kPtyPrefix = "pty:";
 
 // Threads: see SerialDevice. The events guard themselves; the transfers,
 // descriptors and flags belong to the worker while it runs and to the console
@@ -149,10 +147,7 @@ class PosixSerialDevice final : public SerialDevice {
 
   bool modemLines(std::uint32_t& lines) override { return readModemLines(ioFd_, lines); }
 
-  std::string errorText(int error) const override {
-    char buffer[256];
-    return std::string(::strerror_r(error, buffer, sizeof buffer));
-  }
+  std::string errorText(int error) const override { return systemErrorText(error); }
 
  private:
   void advance(Transfer& transfer, bool hungUp) {

@@ -113,9 +113,11 @@ class Win32SerialDevice final : public SerialDevice {
   }
 
   int startRead(std::uint8_t* buffer, int size) override {
+    readWaited_ = true;
     if (!::ReadFile(device_, buffer, static_cast<DWORD>(size), nullptr, &readRequest_)) {
       return pendingOrError();
     }
+    readWaited_ = false;
     return completedAtOnce(kReadDoneEvent);
   }
 
@@ -143,7 +145,11 @@ class Win32SerialDevice final : public SerialDevice {
     return completedAtOnce(kWaitDoneEvent);
   }
 
-  RequestResult readResult() override { return completion(device_, readRequest_); }
+  RequestResult readResult() override {
+    RequestResult result = completion(device_, readRequest_);
+    result.waited = readWaited_;
+    return result;
+  }
   RequestResult writeResult() override { return completion(device_, writeRequest_); }
 
   // Taken when the wait-done event was served (see waitForLowestSignalled).
@@ -195,6 +201,7 @@ class Win32SerialDevice final : public SerialDevice {
   std::uint32_t* target_ = nullptr;
   RequestResult waitResult_;
   bool modemWatchOff_ = false;
+  bool readWaited_ = true;  // the read in flight did not complete in ReadFile
 };
 
 }  // namespace

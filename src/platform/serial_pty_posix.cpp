@@ -1,16 +1,58 @@
 #include "platform/serial_pty_posix.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string_view>
+#include <vector>
 
 #include "diag/console.h"
+#include "platform/system_error_text_posix.h"
 
 namespace p50x::platform {
+
+namespace {
+// The groups that own serial devices: Debian's and most others', then the
+// older name some systems keep.
+constexpr const char* kSerialGroups[] = {"dialout", "uucp"};
+
+bool findGroup(const char* name, gid_t& gid) {
+  std::vector<char> buffer(4096);
+  group entry{};
+  group* found = nullptr;
+  while (::getgrnam_r(name, &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+         buffer.size() < 1024 * 1024) {
+    buffer.resize(buffer.size() * 2);
+  }
+  if (found == nullptr) return false;
+  gid = found->gr_gid;
+  return true;
+}
+
+// Like a real serial device: owned by the serial devices' group, read and
+// write for its members, so control software running as another user of that
+// group (the service's own user, say) can open the link. Without such a group
+// the terminal keeps its group.
+void openToSerialGroup(int slave, const std::string& linkPath, Console& console) {
+  for (const char* name : kSerialGroups) {
+    gid_t gid = 0;
+    if (!findGroup(name, gid)) continue;
+    if (::fchown(slave, static_cast<uid_t>(-1), gid) != 0) {
+      console.out("pty: " + linkPath + ": Gruppe " + name +
+                  " nicht gesetzt: " + systemErrorText(errno) + ".\n");
+    }
+    break;
+  }
+  if (::fchmod(slave, 0660) != 0) {
+    console.out("pty: " + linkPath + ": Rechte 0660 nicht gesetzt: " + systemErrorText(errno) +
+                ".\n");
+  }
+}
+}  // namespace
 
 // Holding the slave open ourselves means the control software may close and
 // reopen PATH without the master ever seeing a hang-up.
@@ -32,6 +74,7 @@ int PseudoTerminal::open(const std::string& linkPath, Console& console) {
     ::close(master);
     return error;
   }
+  openToSerialGroup(slave, linkPath, console);
   if (const int error = placeLink(slaveName, linkPath, console); error != 0) {
     ::close(slave);
     ::close(master);

@@ -4,12 +4,16 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace p50x {
 class Console;
 }
 
 namespace p50x::platform {
+
+// The serial port name that asks for a pseudo-terminal: pty:PATH.
+inline constexpr std::string_view kPtyPrefix = "pty:";
 
 // Threads: the console thread, or the worker while it runs (see
 // SerialDevice); never both. No guard of its own.

@@ -34,7 +34,9 @@ bool Transfer::advance(int fd, bool hungUp) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      return hungUp ? complete(false, EIO) : false;
+      if (hungUp) return complete(false, EIO);
+      waited_ = true;
+      return false;
     }
     return complete(false, n == 0 ? EIO : errno);
   }
@@ -43,7 +45,7 @@ bool Transfer::advance(int fd, bool hungUp) {
 
 bool Transfer::complete(bool ok, int error) {
   inFlight_ = false;
-  result_ = RequestResult{ok, done_, ok ? 0 : error};
+  result_ = RequestResult{ok, done_, ok ? 0 : error, waited_};
   return true;
 }
 

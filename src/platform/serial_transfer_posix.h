@@ -37,6 +37,7 @@ class Transfer {
   int wanted_ = 0;
   int done_ = 0;
   bool inFlight_ = false;
+  bool waited_ = false;  // the descriptor had nothing to move at some point
   RequestResult result_;
 };
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/socket.h"
+#include "platform/system_error_text_posix.h"
 
 namespace p50x::platform {
 
@@ -57,8 +58,7 @@ int lastSocketError() {
 }
 
 std::string socketErrorText(int error) {
-  char buffer[256];
-  return std::string(::strerror_r(error, buffer, sizeof buffer));
+  return systemErrorText(error);
 }
 
 SocketHandle createStreamSocket() {

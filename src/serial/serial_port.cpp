@@ -158,6 +158,10 @@ int SerialPort::bytesRead() const {
   return bytesRead_;
 }
 
+bool SerialPort::readWaited() const {
+  return readWaited_;
+}
+
 void SerialPort::stop() {
   running_.store(0);
   {

@@ -92,6 +92,9 @@ class SerialPort final : public ReplySink {
   void reArmRead();
   std::uint8_t* readBuffer();
   int bytesRead() const;
+  // Of the delivery being notified: false when its bytes were already there
+  // as the read began (they came right behind the ones before).
+  bool readWaited() const;
   void stop();
   void close();
 
@@ -153,7 +156,9 @@ class SerialPort final : public ReplySink {
   bool writeInFlight_ = false;
   bool waitPending_ = false;
   int bytesRead_ = 0;
+  bool readWaited_ = true;
   int writeLength_ = 0;
+  int writeSent_ = 0;  // of writeLength_, by the completions so far
   std::uint32_t eventMask_ = 0;
   std::array<std::uint8_t, kMaxReadSize + 1> readBuffer_{};
   std::array<std::uint8_t, kMaxWriteLength + 1> writeBuffer_{};

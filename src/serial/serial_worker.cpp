@@ -1,6 +1,8 @@
 // The serial worker: one thread that sleeps in a single wait over the seven
 // events and serves whichever is signalled, lowest index first. Each served
 // event either completes a request (and notifies the callback) or starts one.
+#include <algorithm>
+
 #include "platform/serial_device.h"
 #include "serial/serial_port.h"
 
@@ -78,6 +80,7 @@ int SerialPort::serveReadDone() {
   if (!result.ok) return result.error;
   device_->reset(kReadDoneEvent);
   bytesRead_ = result.count;
+  readWaited_ = result.waited;
   readPending_ = false;
   // No next read here: the callback re-arms it once the byte is handled, so
   // the next byte is read only after this one has been fed.
@@ -95,6 +98,13 @@ int SerialPort::serveWriteDone() {
   const platform::RequestResult result = device_->writeResult();
   if (!result.ok) return result.error;
   device_->reset(kWriteDoneEvent);
+  // A write may complete with fewer bytes than asked for (other time-outs,
+  // other drivers): the rest goes out at once, before any other write, or a
+  // reply would lose its tail.
+  writeSent_ += std::clamp(result.count, 0, writeLength_ - writeSent_);
+  if (writeSent_ < writeLength_) {
+    return device_->startWrite(writeBuffer_.data() + writeSent_, writeLength_ - writeSent_);
+  }
   writeInFlight_ = false;
   if (writes_.completed()) device_->signal(kWriteStartEvent);
   notify(kSerialWriteDone);
@@ -106,6 +116,7 @@ int SerialPort::issueWrite() {
   const int count = writes_.next(writeBuffer_.data(), writeBuffer_.size());
   if (count < 0) return 0;
   writeLength_ = count;
+  writeSent_ = 0;
   writeInFlight_ = true;
   return device_->startWrite(writeBuffer_.data(), writeLength_);
 }

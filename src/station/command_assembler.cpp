@@ -39,23 +39,26 @@ bool isOpcode(std::uint8_t byte) {
 CommandAssembler::CommandAssembler(ReplySink& sink, Console& console)
     : console_(console), reply_(sink) {}
 
-void CommandAssembler::feed(int n, const std::uint8_t* bytes) {
+void CommandAssembler::feed(int n, const std::uint8_t* bytes, Arrival arrival) {
   if (n <= 0 || bytes == nullptr) return;
   for (int i = 0; i < n; ++i) {
+    // The bytes after the first of a delivery came with it.
+    const Arrival own = i == 0 ? arrival : Arrival::kQueued;
     // A mode switch inside a delivery hands the rest to the new mode.
     if (mode_ == StationMode::Mixed) {
-      feedMixed(n - i, bytes + i);
+      feedMixed(n - i, bytes + i, own);
       return;
     }
-    feedP50XOnly(bytes[i]);
+    feedP50XOnly(bytes[i], own);
   }
 }
 
 // ---------------------------------------------------------------- mixed mode
 
-void CommandAssembler::feedMixed(int n, const std::uint8_t* bytes) {
-  const bool timed = holdsBinary();
-  const TimePoint arrival = timed ? dropIfStalled() : TimePoint{};
+void CommandAssembler::feedMixed(int n, const std::uint8_t* bytes, Arrival arrival) {
+  const bool binaryHeld = holdsBinary();
+  const bool timed = binaryHeld && arrival == Arrival::kAfterWait;
+  const TimePoint time = timed ? dropIfStalled() : TimePoint{};
   // A byte with bit 7 set cannot belong to a text line: after an "X"/"x" it is
   // the opcode of a binary command, and whatever text was held before has lost
   // its CR. Looked at before the overflow check, so a nearly full line cannot
@@ -103,7 +106,7 @@ void CommandAssembler::feedMixed(int n, const std::uint8_t* bytes) {
       frameBinary(1);
       break;
   }
-  if (holdsBinary()) lastBinaryByte_ = timed ? arrival : now();
+  stampBinary(binaryHeld, timed, time);
 }
 
 CommandAssembler::Family CommandAssembler::classify(int deliverySize) const {
@@ -127,9 +130,10 @@ CommandAssembler::Family CommandAssembler::classify(int deliverySize) const {
 
 // ----------------------------------------------------------- P50X-only mode
 
-void CommandAssembler::feedP50XOnly(std::uint8_t byte) {
-  const bool timed = holdsBinary();
-  const TimePoint arrival = timed ? dropIfStalled() : TimePoint{};
+void CommandAssembler::feedP50XOnly(std::uint8_t byte, Arrival arrival) {
+  const bool held = holdsBinary();
+  const bool timed = held && arrival == Arrival::kAfterWait;
+  const TimePoint time = timed ? dropIfStalled() : TimePoint{};
   if (inputCount_ > 0 && !holdsBinary() && isOpcode(byte)) {
     // Text is 7-bit: an opcode ends the line, which never got its CR. An
     // "X"/"x" right before the opcode is its prefix and stays with it.
@@ -158,7 +162,7 @@ void CommandAssembler::feedP50XOnly(std::uint8_t byte) {
   } else {
     handleTextLine();
   }
-  if (holdsBinary()) lastBinaryByte_ = timed ? arrival : now();
+  stampBinary(held, timed, time);
 }
 
 // ------------------------------------------------------------- both modes
@@ -239,7 +243,8 @@ void CommandAssembler::unknownOpcode(int opcodeAt) {
 // A binary command whose bytes stop for longer than kBinaryPause has lost a
 // byte, or its sender died mid-command: what is held goes, so the next
 // program's first command is not taken as the missing parameters. Checked on
-// arrival, no timer: the clock is read only while a binary command is held.
+// arrival, no timer: the clock is read only while a binary command is held,
+// and only for bytes that the read waited for.
 // Called while binary input is held; returns the arrival time it read.
 CommandAssembler::TimePoint CommandAssembler::dropIfStalled() {
   const TimePoint arrival = now();

@@ -41,8 +41,15 @@ class CommandAssembler {
   // first delivery.
   void setClock(Clock clock) { clock_ = std::move(clock); }
 
-  // One delivery of n >= 1 received bytes.
-  void feed(int n, const std::uint8_t* bytes);
+  // How a delivery met the line. kAfterWait: the read waited for it, so the
+  // line may have been quiet before it. kQueued: its bytes were there when the
+  // read began, right behind the bytes before them.
+  enum class Arrival { kAfterWait, kQueued };
+
+  // One delivery of n >= 1 received bytes. The clock is read only when a
+  // binary command begins and for a delivery that came after a wait, so the
+  // 200 ms rule costs nothing on the bytes of a command sent in one go.
+  void feed(int n, const std::uint8_t* bytes, Arrival arrival = Arrival::kAfterWait);
 
   ReplyChannel& reply() { return reply_; }
   const std::uint8_t* input() const { return input_; }
@@ -66,12 +73,12 @@ class CommandAssembler {
   };
 
   // Mixed mode takes a delivery whole, as the station always has.
-  void feedMixed(int n, const std::uint8_t* bytes);
+  void feedMixed(int n, const std::uint8_t* bytes, Arrival arrival);
   Family classify(int deliverySize) const;
 
   // P50X-only mode takes every byte on its own, so each command of a larger
   // delivery is answered.
-  void feedP50XOnly(std::uint8_t byte);
+  void feedP50XOnly(std::uint8_t byte, Arrival arrival);
 
   // Shared by both modes: the held bytes are a text line up to its CR, or a
   // binary command whose opcode is at `opcodeAt` (after its prefix, if any).
@@ -81,6 +88,20 @@ class CommandAssembler {
   const CommandDescriptor* findRow(std::uint8_t opcode) const;
   void unknownOpcode(int opcodeAt);
   TimePoint dropIfStalled();
+  // After a byte: the time of the newest byte of held binary input. `wasHeld`:
+  // binary input was held before it; `arrival`: its time, if read (`timed`).
+  // A byte queued right behind the one before it came at that one's time, as
+  // near as matters: while a command is held nothing between two of its bytes
+  // waits. A command that begins is timed afresh, since the command before it
+  // may have waited. On the per-byte path, so inline.
+  void stampBinary(bool wasHeld, bool timed, TimePoint arrival) {
+    if (!holdsBinary()) return;
+    if (timed) {
+      lastBinaryByte_ = arrival;
+    } else if (!wasHeld) {
+      lastBinaryByte_ = now();
+    }
+  }
   TimePoint now() const;
 
   // Held input is a binary command: its first byte an opcode (P50X-only
@@ -103,7 +124,9 @@ class CommandAssembler {
   StationTargets targets_;
   Clock clock_;  // empty: the steady clock, called directly on the byte path
   StationMode mode_ = StationMode::Mixed;
-  TimePoint lastBinaryByte_{};  // arrival of the newest byte of held binary input
+  // Arrival of the newest byte of held binary input; a byte queued right
+  // behind it keeps it.
+  TimePoint lastBinaryByte_{};
   std::uint8_t input_[kInputSize] = {};
   int inputCount_ = 0;
 };

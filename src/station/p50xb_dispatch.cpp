@@ -63,10 +63,10 @@ void dispatchP50Xb(const CommandDescriptor& row, const std::uint8_t* in, ReplyCh
     case CommandHandler::XFunc34Sts:  // 8E al ah -> 00 f24..f17 f28..f25 | 02
       if (t.locos) t.locos->xFunc34Sts(reply, s(in[1]), s(in[2]));
       break;
-    case CommandHandler::XTrnt:  // 90 al ah|coil|dir -> 00 | nothing
+    case CommandHandler::XTrnt:  // 90 al ah|coil|dir -> 00
       if (t.turnouts) t.turnouts->xTrnt(reply, s(in[1]), s(in[2]));
       break;
-    case CommandHandler::XTrntSts:  // 94 al ah -> 00 status | nothing
+    case CommandHandler::XTrntSts:  // 94 al ah -> 00 status
       if (t.turnouts) t.turnouts->xTrntSts(reply, s(in[1]), s(in[2]));
       break;
     case CommandHandler::XTrntGrp:  // 95 g -> 00 positions 00

@@ -1,8 +1,11 @@
 // The bridge as users run it: a separate process with a configuration file,
 // a pseudo-terminal for the control software and the host simulator on
 // loopback. Each test reads as the story of one road through the system.
+#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -71,6 +74,53 @@ TEST_F(BridgeEndToEnd, SigtermRunsTheSameOrderlyShutdown) {
   EXPECT_TRUE(host_->waitForClosed(4, 5s));
   struct stat st {};
   EXPECT_NE(::lstat((dir_ + "/tty").c_str(), &st), 0) << "the pty link is removed at close";
+}
+
+// The terminal's settings, read through a descriptor of its own.
+bool terminalSettings(const std::string& path, termios& settings) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool read = ::tcgetattr(fd, &settings) == 0;
+  ::close(fd);
+  return read;
+}
+
+// At a terminal the keys reach the line as typed, as they do on Windows: Enter
+// is CR, and Ctrl-Z, Ctrl-\, Ctrl-Q and Ctrl-S are bytes, not signals or flow
+// control. Ctrl-C ends the bridge in order, and the terminal is as it was.
+TEST_F(BridgeEndToEnd, KeysAtATerminalReachTheLineAsTypedAndCtrlCEndsInOrder) {
+  startBridge(true, BridgeProcess::Input::kTerminal);
+  termios during{};
+  ASSERT_TRUE(terminalSettings(bridge_->terminal(), during));
+  EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(during.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF), 0u);
+
+  bridge_->type("\x0d\x1a\x1c\x11\x13");
+  EXPECT_EQ(line_.receive(5), (Line{0x0D, 0x1A, 0x1C, 0x11, 0x13}));
+  ASSERT_TRUE(bridge_->waitForOutput("13\n26\n28\n17\n19\n"));
+  EXPECT_TRUE(bridge_->running());
+  line_.send({'X', 0xC4});  // still serving: XNop
+  EXPECT_EQ(line_.receive(1), Line{0x00});
+
+  bridge_->type("\x03");
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+  EXPECT_EQ(bridge_->output().find("\n3\n"), std::string::npos) << "Ctrl-C is no key for the line";
+  EXPECT_TRUE(line_.receive(1, 100ms).empty()) << "Ctrl-C reached the line";
+  struct stat st {};
+  EXPECT_NE(::lstat((dir_ + "/tty").c_str(), &st), 0) << "the pty link is left behind";
+  // As a terminal that nobody has changed.
+  termios after{};
+  termios fresh{};
+  ASSERT_TRUE(terminalSettings(bridge_->terminal(), after));
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+  ASSERT_TRUE(terminalSettings(::ptsname(master), fresh));
+  ::close(master);
+  EXPECT_EQ(after.c_lflag, fresh.c_lflag);
+  EXPECT_EQ(after.c_iflag, fresh.c_iflag);
+  EXPECT_EQ(after.c_oflag, fresh.c_oflag);
+  EXPECT_NE(after.c_lflag & ICANON, 0u);
 }
 
 TEST_F(BridgeEndToEnd, EndOfConsoleInputKeepsTheBridgeRunningUntilHangUp) {

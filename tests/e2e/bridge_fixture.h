@@ -58,10 +58,11 @@ class BridgeEndToEnd : public ::testing::Test {
 
   // Starts the bridge on the standard test settings; waits for "ESC=BREAK"
   // and opens the pty: link (unless the serial port is another one).
-  void startBridge(bool waitForReady = true) {
+  void startBridge(bool waitForReady = true,
+                   BridgeProcess::Input input = BridgeProcess::Input::kPipe) {
     writeFile(dir_ + "/Config.txt", config(serialPort_, host_->eventPort(), host_->commandPort()));
     bridge_ = std::make_unique<BridgeProcess>();
-    ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Config.txt"}, dir_));
+    ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Config.txt"}, dir_, input));
     if (!waitForReady) return;
     ASSERT_TRUE(bridge_->waitForOutput("ESC=BREAK")) << bridge_->output() << bridge_->errors();
     if (serialPort_.rfind("pty:", 0) == 0) {

@@ -49,6 +49,7 @@ bool BridgeProcess::start(const std::string& program, const std::vector<std::str
         ::ptsname_r(in[1], terminalName, sizeof terminalName) != 0) {
       return false;
     }
+    terminal_ = terminalName;
   } else if (::pipe2(in, O_CLOEXEC) != 0) {
     return false;
   }

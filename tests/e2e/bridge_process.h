@@ -46,6 +46,8 @@ class BridgeProcess {
   // Waits for the end; returns the exit status, or -1 on a deadline / a signal.
   int waitForExit(std::chrono::milliseconds deadline = std::chrono::seconds(10));
   bool running() const { return pid_ > 0 && !exited_; }
+  // kTerminal: the path of the program's terminal.
+  const std::string& terminal() const { return terminal_; }
   int pid() const { return pid_; }
 
  private:
@@ -55,6 +57,7 @@ class BridgeProcess {
   bool exited_ = false;
   int status_ = -1;
   int input_ = -1;
+  std::string terminal_;
   std::thread outReader_;
   std::thread errReader_;
   std::thread terminalReader_;  // kTerminal: takes what the program writes to its terminal

@@ -125,6 +125,40 @@ TEST_F(StartUpEndToEnd, AConfigurationFromAWindowsEditorWorks) {
             "Rueckmeldeliste \"Frei\": No such file or directory; die Liste bleibt leer.\n");
 }
 
+// A list that is no regular file could be read for ever (/dev/zero) or never
+// begin (a FIFO nobody writes): each is refused like a missing list, named,
+// and start-up goes on at once.
+TEST_F(StartUpEndToEnd, ADeviceOrAFifoAsAListIsRefusedAndStartUpGoesOn) {
+  const std::string fifo = dir_ + "/Weichen.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  writeFile(dir_ + "/Config.txt",
+            "1;/dev/zero\n2;/dev/null\n3;" + fifo + "\n4;pty:" + dir_ + "/tty\n" + ports());
+  bridge_ = std::make_unique<BridgeProcess>();
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(bridge_->start(P50X_BRIDGE_PATH, {"Config.txt"}, dir_));
+  ASSERT_TRUE(bridge_->waitForOutput("ESC=BREAK", 5s)) << bridge_->output() << bridge_->errors();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+  bridge_->type("\x1b");
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+  const std::string reason = "keine regulaere Datei (Geraet, FIFO oder Socket)";
+  EXPECT_EQ(bridge_->errors(),
+            "Error opening file: " + reason + "\nRueckmeldeliste \"/dev/null\": " + reason +
+                "; die Liste bleibt leer.\n" + "Error opening file: " + reason +
+                "\nLokliste \"/dev/zero\": " + reason + "; die Liste bleibt leer.\n" +
+                "Error opening file: " + reason + "\nWeichenliste \"" + fifo + "\": " + reason +
+                "; die Liste bleibt leer.\n");
+}
+
+// The configuration file too.
+TEST_F(StartUpEndToEnd, AFifoAsTheConfigurationIsRefused) {
+  ASSERT_EQ(::mkfifo((dir_ + "/Config.fifo").c_str(), 0600), 0);
+  EXPECT_EQ(runToEnd({"Config.fifo"}), 1);
+  EXPECT_EQ(bridge_->errors(),
+            "Fehler beim Zugriff auf die Konfigurationsdatei.\n: keine regulaere Datei (Geraet, "
+            "FIFO oder Socket)\n");
+  EXPECT_EQ(host_->connectionCount(), 0);
+}
+
 TEST_F(StartUpEndToEnd, ARefusedPortEndsStartUpBeforeAnyConnection) {
   writeFile(dir_ + "/Config.txt", "4;pty:" + dir_ + "/tty\n# host\n7;65536\n8;31285abc\n");
   EXPECT_EQ(runToEnd({"Config.txt"}), 1);

@@ -106,6 +106,31 @@ TEST(ListFile, AListThatCannotBeOpenedIsNamedWithItsReason) {
   EXPECT_EQ(readAll(file, console), std::vector<Read>{});
 }
 
+// Reading is bounded: beyond FileBytes::kMaxBytes the rest of a list is named
+// missing, as after a read error.
+TEST(ListFile, AFileBeyondTheBoundIsReadToItAndTheRestNamedMissing) {
+  test::RecordingConsole console;
+  test::TempListFiles files;
+  std::string text = "K1;1;1\n";
+  text += std::string(static_cast<std::size_t>(FileBytes::kMaxBytes), '#');
+  text += "\nK2;2;2\n";
+  const std::string path = files.write("big.txt", text);
+  FileListSource file;
+  ASSERT_TRUE(file.open(path.c_str(), console));
+  EXPECT_EQ(readAll(file, console), (std::vector<Read>{{"K1", {1, 1}, 1}}));
+  EXPECT_EQ(console.outText(), path + ": Lesefehler nach Zeile 2: " + std::strerror(EFBIG) +
+                                   "; der Rest der Liste fehlt.\n");
+
+  // One of exactly the bound is whole.
+  console.clear();
+  const std::string full = files.write(
+      "full.txt",
+      "K1;1;1\n" + std::string(static_cast<std::size_t>(FileBytes::kMaxBytes) - 7, '#'));
+  ASSERT_TRUE(file.open(full.c_str(), console));
+  EXPECT_EQ(readAll(file, console), (std::vector<Read>{{"K1", {1, 1}, 1}}));
+  EXPECT_EQ(console.outText(), "");
+}
+
 // Every line a table cannot take is named as FILE:LINE with its reason and
 // skipped; the table keeps the rest.
 TEST(ListChecks, EachBadLineIsNamedAndSkipped) {

@@ -87,8 +87,9 @@ TEST_F(TurnoutTableTest, SecondByteCarriesHighAddressAndDirection) {
   table.xTrnt(channel, 5, 0x79);
   EXPECT_EQ(messages(), (Messages{"305;H;1;\n", "305;H;0;\n"}));
   EXPECT_EQ(reply(), bytes({0x00, 0x00}));
-  // The status query compares the whole second byte.
-  EXPECT_EQ(status(5, static_cast<std::int8_t>(0x80)), Bytes{});
+  // The status query compares the whole second byte: with flag bits in it,
+  // it finds no entry and is answered as turnout 5 in no entry.
+  EXPECT_EQ(status(5, static_cast<std::int8_t>(0x80)), bytes({0x00, 0x04}));
   EXPECT_EQ(status(5, 1), bytes({0x00, 0x00}));
   EXPECT_EQ(status(5, 0), bytes({0x00, 0x05}));
 }
@@ -142,21 +143,41 @@ TEST_F(TurnoutTableTest, OnlyTheReleaseOfASwitchGoesUnreported) {
   EXPECT_EQ(status(6, 0), bytes({0x00, 0x00}));
 }
 
-TEST_F(TurnoutTableTest, UnknownAddressesAndEmptyTablesAnswerNothing) {
+TEST_F(TurnoutTableTest, AMissingListLeavesTheTableEmpty) {
   table.load(files.missing().c_str());
   EXPECT_EQ(console.errText(), "Error opening file: No such file or directory\nWeichenliste \"" +
                                    files.missing() +
                                    "\": No such file or directory; die Liste bleibt leer.\n");
   EXPECT_EQ(table.count(), 0);
-  for (const char* text : {"missing", "", kExample}) {
-    if (std::string(text) != "missing") load(text);
-    table.xTrnt(channel, 9, 0x00);
-    table.xTrntSts(channel, 9, 0);
-    EXPECT_TRUE(sink.writes.empty()) << text;
-    EXPECT_TRUE(messages().empty());
-    table.xEvtTrn(channel);
-    EXPECT_EQ(reply(), bytes({0x00}));
-  }
+  table.xEvtTrn(channel);
+  EXPECT_EQ(reply(), bytes({0x00}));
+}
+
+// Without a list ("Frei") every address is one in no entry, up to the highest
+// the protocol carries; an entry at the same low address with another high
+// address is another turnout. (The replies in both modes: whole_station_test.)
+TEST_F(TurnoutTableTest, TurnoutsInNoEntryKeepTheirPositionsByAddress) {
+  table.load(files.missing().c_str());
+  console.clear();
+  table.xTrnt(channel, 255, 0x07);
+  table.xTrnt(channel, 255, static_cast<std::int8_t>(0x86));
+  EXPECT_EQ(reply(), bytes({0x00, 0x00}));
+  EXPECT_EQ(status(255, 7), bytes({0x00, 0x00}));
+  EXPECT_EQ(status(255, 6), bytes({0x00, 0x04}));
+  EXPECT_EQ(status(255, 5), bytes({0x00, 0x04}));
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(console.outText(),
+            "Weiche 2047 nicht in der Weichenliste\nWeiche 1791 nicht in der Weichenliste\n"
+            "Weiche 1535 nicht in der Weichenliste\n");
+
+  load("H;5;1;0;0\n");
+  console.clear();
+  table.xTrnt(channel, 5, 0x78);  // bits 3 to 6 are no part of the address
+  EXPECT_EQ(reply(), bytes({0x00}));
+  EXPECT_EQ(status(5, 0), bytes({0x00, 0x00}));
+  EXPECT_EQ(status(5, 1), bytes({0x00, 0x04}));
+  EXPECT_TRUE(messages().empty());
+  EXPECT_EQ(console.outText(), "Weiche 5 nicht in der Weichenliste\n");
 }
 
 TEST_F(TurnoutTableTest, TheLaterOfTwoLinesWithOneAddressWins) {

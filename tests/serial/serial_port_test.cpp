@@ -3,6 +3,7 @@
 #include "serial/serial_port.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -12,12 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -95,6 +98,27 @@ TEST_F(SerialPortTest, EachByteIsOneDeliveryHandledBeforeTheNextIsRead) {
   EXPECT_EQ(stillQueued, (std::vector<int>{2, 1, 0}));
   EXPECT_EQ(log_.text(), "R 61 R 62 R 63");
   EXPECT_EQ(notes_.count(kSerialStarted), 1);
+}
+
+// The read that waits for a byte says so; the bytes queued behind it are
+// read at once, which tells the assembler it need not time them.
+TEST_F(SerialPortTest, ADeliveryTellsWhetherItsReadWaited) {
+  std::mutex mutex;
+  std::vector<bool> waited;
+  install([&](SerialPort& port) {
+    std::lock_guard<std::mutex> lock(mutex);
+    waited.push_back(port.readWaited());
+  });
+  ASSERT_EQ(open(), kOpenOk);
+  ASSERT_TRUE(waitFor([&] { return port_.running(); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the first read is waiting
+  writeBytes(master_, {'a', 'b', 'c'});
+  ASSERT_TRUE(waitFor([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return waited.size() == 3;
+  }));
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(waited, (std::vector<bool>{true, false, false}));
 }
 
 TEST_F(SerialPortTest, ReplyWrittenInsideTheCallbackLeavesOnlyAfterItReturns) {
@@ -384,6 +408,35 @@ TEST_F(PtyModeTest, PeerMayCloseAndReopenTheLinkAndAStaleLinkIsReplaced) {
   port.close();
   EXPECT_NE(::lstat(link.c_str(), &info), 0) << "the link outlived the bridge";
   EXPECT_EQ(console_.outText(), "");
+}
+
+// Like a real serial device: the serial devices' group may read and write it.
+TEST_F(PtyModeTest, TheTerminalBelongsToTheDialoutGroupWithMode0660) {
+  const std::string link = dir_ + "/tty";
+  SerialPort port(console_);
+  ASSERT_EQ(port.open(("pty:" + link).c_str(), 57600, 0, 8, 1), kOpenOk);
+  struct stat info {};
+  ASSERT_EQ(::stat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISCHR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 07777, 0660u);
+  const group* dialout = ::getgrnam("dialout");
+  // Only root or a member may give a file to a group.
+  gid_t groups[256];
+  const int count = ::getgroups(256, groups);
+  const bool mayGive =
+      dialout != nullptr && (::geteuid() == 0 || std::find(groups, groups + std::max(count, 0),
+                                                           dialout->gr_gid) != groups + count);
+  if (mayGive) {
+    EXPECT_EQ(info.st_gid, dialout->gr_gid);
+    EXPECT_EQ(console_.outText(), "");
+  } else {
+    std::cout << "[   NOTE   ] "
+              << (dialout == nullptr ? "no group dialout on this machine"
+                                     : "not root and not in group dialout")
+              << ": the terminal's group is not checked\n";
+  }
+  port.stop();
+  port.close();
 }
 
 TEST_F(PtyModeTest, AnythingButALinkAtThePathIsLeftAlone) {

@@ -140,6 +140,55 @@ TEST(P50XOnlyMode, BinaryInputStoppingForOver200MsIsDropped) {
   EXPECT_EQ(s.consoleText(), "");
 }
 
+// The clock is read when a binary command begins and for bytes the read
+// waited for; bytes queued right behind another take its time.
+TEST(P50XOnlyMode, BytesQueuedBehindOthersAreNotTimed) {
+  test::FullStation s;
+  s.enterP50XOnly();
+  int reads = 0;
+  s.assembler.setClock([&] {
+    ++reads;
+    return s.now;
+  });
+  constexpr auto queued = CommandAssembler::Arrival::kQueued;
+  const auto feed = [&](std::uint8_t byte, CommandAssembler::Arrival arrival) {
+    s.assembler.feed(1, &byte, arrival);
+  };
+  // XLok sent in one write: one read, at its opcode.
+  feed(0x80, CommandAssembler::Arrival::kAfterWait);
+  for (std::uint8_t byte : {3, 0, 0}) feed(byte, queued);
+  EXPECT_EQ(reads, 1);
+  // A byte that came after a wait is timed from the newest timed byte.
+  s.now += milliseconds(150);
+  feed(0x20, CommandAssembler::Arrival::kAfterWait);
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(s.sink.take(), bytes({0x00}));
+
+  // A command that begins with a queued byte is timed afresh: the command
+  // before it may have waited long for the host.
+  s.now += milliseconds(5000);
+  feed(0x94, queued);
+  feed(6, queued);
+  EXPECT_EQ(reads, 3);
+  s.now += milliseconds(200);
+  feed(0, CommandAssembler::Arrival::kAfterWait);
+  EXPECT_EQ(s.sink.take(), bytes({0x00, 0x04}));
+
+  // The later bytes of one delivery are queued behind its first.
+  s.now += milliseconds(1000);
+  const Bytes status = {0x94, 6, 0};
+  s.assembler.feed(3, status.data());
+  EXPECT_EQ(reads, 5);
+  EXPECT_EQ(s.sink.take(), bytes({0x00, 0x04}));
+
+  // One that waited more than 200 ms drops the bytes before it.
+  feed(0x94, queued);
+  s.now += milliseconds(201);
+  feed(0xA2, CommandAssembler::Arrival::kAfterWait);
+  EXPECT_EQ(s.sink.take(), bytes({0x08}));
+  EXPECT_EQ(s.consoleText(), "Unvollstaendiger P50Xb-Befehl 94 (1 Bytes) verworfen.\n");
+}
+
 TEST(P50XOnlyMode, AnOpcodeEndsATextLineThatLostItsCr) {
   test::FullStation s;
   s.enterP50XOnly();

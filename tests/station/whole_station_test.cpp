@@ -1,6 +1,6 @@
 // Every P50Xb command of the table answered alike in both modes, with its
 // exact reply bytes and host messages: functions kept per locomotive, the
-// status commands, unknown locomotives, the emergency stop of the whole layout
+// status commands, unknown locomotives and turnouts, the emergency stop of the whole layout
 // and the commands the station does not carry out.
 #include <gtest/gtest.h>
 
@@ -68,6 +68,17 @@ const std::vector<Row> kGolden = {
     {"XTrntGrp 1 again",    {0x95, 1},                {0x00, 0x10, 0x00}},
     {"XTrntGrp 2",          {0x95, 2},                {0x00, 0x00, 0x00}},
     {"XTrntGrp 0",          {0x95, 0},                {0x00, 0x00, 0x00}},
+    {"XTrntSts W1",         {0x94, 5, 0},             {0x00, 0x05}},
+    // A turnout in no entry: answered, its position kept, named once, and
+    // never reported to the host.
+    {"XTrntSts unlisted",   {0x94, 9, 0},             {0x00, 0x04}, {}, "Weiche 9 nicht in der Weichenliste\n"},
+    {"XTrnt unlisted to 0", {0x90, 9, 0x40},          {0x00}},
+    {"its coil release",    {0x90, 9, 0x00},          {0x00}},
+    {"XTrntSts unlisted 0", {0x94, 9, 0},             {0x00, 0x00}},
+    {"XTrnt unlisted to 1", {0x90, 9, 0x80},          {0x00}},
+    {"XTrntSts unlisted 1", {0x94, 9, 0},             {0x00, 0x04}},
+    {"XTrnt highest",       {0x90, 0xFF, 0x07},       {0x00}, {}, "Weiche 2047 nicht in der Weichenliste\n"},
+    {"XTrntSts highest",    {0x94, 0xFF, 7},          {0x00, 0x00}},
     // Feedback: K1 is set, module 4 is outside the image.
     {"XSensor 1",           {0x98, 1},                {0x00, 0x80, 0x00}},
     {"XSensor 3",           {0x98, 3},                {0x00, 0x00, 0x00}},
