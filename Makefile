@@ -10,7 +10,7 @@ generator   = $(if $(wildcard $(1)/CMakeCache.txt),,-G "$(GENERATOR)")
 # CI passes CMAKE_ARGS=-DP50X_WERROR=ON to turn warnings into errors.
 CMAKE_ARGS ?=
 
-.PHONY: all build configure deps run test test-asan test-tsan fuzz bench format clean install package package-windows check-package
+.PHONY: all build configure deps run test test-asan test-tsan fuzz soak bench format clean install package package-windows check-package
 
 all: build
 
@@ -62,13 +62,23 @@ test-tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
-# libFuzzer targets under ASan+UBSan (needs clang); FUZZ_SECONDS per target.
+# libFuzzer targets under ASan+UBSan (needs clang); FUZZ_SECONDS per target,
+# or, with FUZZ_RUNS=N, until each has run N inputs (a long campaign).
 FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?=
 fuzz:
 	@scripts/ensure-deps.sh clang libclang-rt-14-dev
 	cmake --preset fuzz $(call generator,build-fuzz) >/dev/null
 	cmake --build build-fuzz -j $(JOBS)
-	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+	scripts/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_RUNS)
+
+# The bridge for SOAK_SECONDS under every fault at once; the figures line at
+# the end, status 1 with the first failures. SOAK_ARGS passes options of
+# build/tests/p50x-soak (--seed N, ...).
+SOAK_SECONDS ?= 600
+SOAK_ARGS ?=
+soak: build
+	$(BUILD)/tests/p50x-soak --bridge $(BUILD)/p50x-bridge --seconds $(SOAK_SECONDS) $(SOAK_ARGS)
 
 bench: build
 	@for b in $(BUILD)/bench/*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done

@@ -11,8 +11,9 @@ elseif(NOT P50X_SANITIZE STREQUAL "")
 endif()
 
 # Fuzzing builds instrument the whole core for coverage; the fuzz targets add
-# the libFuzzer driver themselves.
+# the libFuzzer driver themselves. -O1 on top of the Debug settings: several
+# times the runs per second of -O0, and the stack traces still name the lines.
 if(P50X_FUZZ)
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_compile_options(-O1 -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()

@@ -37,11 +37,13 @@ bool HostOutbox::post(std::string_view text) {
       startedGivingWay = !behind_;
       behind_ = true;
       ++givenWay_;
+      // The latest waiting one: an earlier one of the same subject replaced
+      // instead would still be followed by the later, now stale one.
       Item* same = nullptr;
-      for (Item& item : items_) {
-        if (item.subjectHash == hash &&
-            std::string_view(item.text).substr(0, item.subjectLength) == subject) {
-          same = &item;
+      for (auto item = items_.rbegin(); item != items_.rend(); ++item) {
+        if (item->subjectHash == hash &&
+            std::string_view(item->text).substr(0, item->subjectLength) == subject) {
+          same = &*item;
           break;
         }
       }

@@ -20,7 +20,7 @@ namespace p50x {
 //
 // When full: while the host keeps up it receives every message, in order.
 // When it falls `capacity` messages behind, a new message takes the place of
-// the oldest waiting one about the same locomotive or turnout (same code,
+// the latest waiting one about the same locomotive or turnout (same code,
 // same name: the later one says all the earlier one did). A message about
 // something not yet waiting empties the queue instead and asks the sender to
 // send the latest state of everything (Work::kFellBehind): the tables hold it,

@@ -164,6 +164,45 @@ TEST(HostSimulator, StopCutsAPendingAnswerDelayShort) {
   EXPECT_TRUE(waitFor([&] { return bridge.eventEvents.count(kHostClosed) == 2; }));
 }
 
+// A hung host application: the message waits unread and unanswered in the
+// socket, and is read and answered once the host thaws.
+TEST(HostSimulator, FrozenHostReadsAndAnswersOnlyOnceThawed) {
+  HostSimulator host(freePorts());
+  ASSERT_TRUE(host.start());
+  Bridge bridge;
+  ASSERT_TRUE(bridge.connect(host));
+  ASSERT_TRUE(host.waitForConnections(4, 5000ms));
+  auto& link = bridge.commandLink;
+  host.setFrozen(true);
+  link.setAnswerTimeout(50);
+  link.sendAndAwaitAnswer("305;W1;1;\n");
+  EXPECT_EQ(link.lastAnswerLength(), 0);
+  EXPECT_TRUE(host.messages().empty());
+  host.setFrozen(false);
+  ASSERT_TRUE(host.waitForMessages(1, 5000ms));
+  EXPECT_EQ(host.takeMessages().at(0).text, "305;W1;1;\n");
+  EXPECT_TRUE(host.messages().empty());  // taken
+  link.setAnswerTimeout(-1);
+  link.sendAndAwaitAnswer("305;W1;0;\n");  // the late answer, read now
+  EXPECT_GE(link.lastAnswerLength(), 3);
+}
+
+TEST(HostSimulator, RandomAnswerDelayKeepsItsLowerBound) {
+  HostSimulator host(freePorts());
+  ASSERT_TRUE(host.start());
+  Bridge bridge;
+  ASSERT_TRUE(bridge.connect(host));
+  host.setAnswerDelay(40, 60);
+  auto& link = bridge.commandLink;
+  link.setAnswerTimeout(-1);
+  for (int i = 0; i < 3; ++i) {
+    const auto begin = std::chrono::steady_clock::now();
+    link.sendAndAwaitAnswer("381;Lok1;1\n");
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 40ms);
+    EXPECT_EQ(link.lastAnswerLength(), 3);
+  }
+}
+
 TEST(HostSimulator, PortInUseIsReported) {
   HostSimulator first(freePorts());
   ASSERT_TRUE(first.start());
@@ -199,6 +238,7 @@ TEST(HostSimulatorScript, LinesAreReadAsTheHelpSays) {
        "1A\\"s,
        0},
       {"sleep 500", ScriptLine::kSleep, Link::kEvent, Role::kRead, "", 500},
+      {"freeze 4000", ScriptLine::kFreeze, Link::kEvent, Role::kRead, "", 4000},
       {"close command write", ScriptLine::kClose, Link::kCommand, Role::kWrite, "", 0},
       {"close event read", ScriptLine::kClose, Link::kEvent, Role::kRead, "", 0},
       {"quit", ScriptLine::kQuit, Link::kEvent, Role::kRead, "", 0},
@@ -218,8 +258,9 @@ TEST(HostSimulatorScript, LinesAreReadAsTheHelpSays) {
     EXPECT_EQ(got.milliseconds, c.milliseconds) << c.line;
   }
   EXPECT_EQ(hostsim::parseScriptLine("150;1;K1", Link::kCommand).link, Link::kCommand);
-  for (const char* bad : {"sleep", "sleep x", "sleep -1", "close", "close event", "close foo read",
-                          "bad\\q", "cut\\x4", "e:", "trailing\\"}) {
+  for (const char* bad :
+       {"sleep", "sleep x", "sleep -1", "freeze", "freeze 1s", "close", "close event",
+        "close foo read", "bad\\q", "cut\\x4", "e:", "trailing\\"}) {
     EXPECT_EQ(hostsim::parseScriptLine(bad, Link::kEvent).kind, ScriptLine::kError) << bad;
   }
 }

@@ -124,6 +124,12 @@ void HostSimulator::readLoop(Connection& c) {
   for (;;) {
     n = sock::receive(c.socket, buffer, sizeof buffer);
     if (n <= 0) break;
+    {
+      // The reader is mostly blocked in the receive when the freeze begins:
+      // what it brings waits with the rest.
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!waitWhileFrozen(lock)) break;
+    }
     pending.append(buffer, static_cast<std::size_t>(n));
     for (std::size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
       record(c, pending.substr(0, end + 1));
@@ -165,10 +171,14 @@ void HostSimulator::answer(Connection& c) {
     if (options_.neverAnswer || options_.answer.empty()) return;
     text = options_.answer;
     delay = options_.answerDelayMs;
+    if (options_.answerDelayMaxMs > delay) {
+      delay = std::uniform_int_distribution<int>(delay, options_.answerDelayMaxMs)(delays_);
+    }
     if (delay > 0 &&
         changed_.wait_for(lock, std::chrono::milliseconds(delay), [this] { return stopping_; })) {
       return;
     }
+    if (!waitWhileFrozen(lock)) return;
   }
   std::lock_guard<std::mutex> sending(sendMutex_);
   sock::sendAll(c.socket, text.data(), text.size());
@@ -187,9 +197,23 @@ void HostSimulator::setAnswer(std::string text) {
   options_.answer = std::move(text);
 }
 
-void HostSimulator::setAnswerDelay(int milliseconds) {
+void HostSimulator::setAnswerDelay(int milliseconds, int maxMilliseconds) {
   std::lock_guard<std::mutex> lock(mutex_);
   options_.answerDelayMs = milliseconds;
+  options_.answerDelayMaxMs = maxMilliseconds;
+}
+
+void HostSimulator::setFrozen(bool frozen) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frozen_ = frozen;
+  }
+  changed_.notify_all();
+}
+
+bool HostSimulator::waitWhileFrozen(std::unique_lock<std::mutex>& lock) {
+  changed_.wait(lock, [this] { return !frozen_ || stopping_; });
+  return !stopping_;
 }
 
 void HostSimulator::setNeverAnswer(bool never) {
@@ -221,6 +245,13 @@ bool HostSimulator::waitForClosed(int count, std::chrono::milliseconds deadline)
 std::vector<Message> HostSimulator::messages() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return messages_;
+}
+
+std::vector<Message> HostSimulator::takeMessages() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Message> taken;
+  taken.swap(messages_);
+  return taken;
 }
 
 std::vector<std::string> HostSimulator::messageTexts() const {

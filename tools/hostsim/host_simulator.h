@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -27,6 +28,9 @@ struct Options {
   int commandPort = 31285;
   std::string answer = "OK\n";
   int answerDelayMs = 0;
+  // Above answerDelayMs: each answer waits a time drawn evenly from
+  // answerDelayMs to this, as a busy host application answers.
+  int answerDelayMaxMs = 0;
   bool neverAnswer = false;
 };
 
@@ -57,8 +61,9 @@ struct Report {
 
 // Threads: the owner calls start, stop and the senders; one acceptor thread
 // per port and one reader thread per connection record, answer and report.
-// mutex_ guards the connection list, the records and the answer settings and
-// is never held across a send or a receive. sendMutex_ keeps sends on one
+// mutex_ guards the connection list, the records, the answer settings (with
+// the delay generator) and the frozen state, and is never held across a send
+// or a receive. sendMutex_ keeps sends on one
 // socket whole (events and answers) and keeps stop from releasing a socket
 // under a send; stop wakes a blocked send by shutting its socket down first.
 // The observer is called from every thread, one call at a time.
@@ -83,8 +88,12 @@ class HostSimulator {
 
   // Answer settings; they apply to the next message.
   void setAnswer(std::string text);
-  void setAnswerDelay(int milliseconds);
+  void setAnswerDelay(int milliseconds, int maxMilliseconds = 0);
   void setNeverAnswer(bool never);
+  // A hung host application: while frozen nothing is read or answered on any
+  // connection (what the bridge sends waits in the socket buffers), and the
+  // answers due are given once it thaws. Connections are still taken.
+  void setFrozen(bool frozen);
 
   // Connections taken so far (all ports, closed ones included).
   int connectionCount() const;
@@ -94,6 +103,9 @@ class HostSimulator {
   bool waitForClosed(int count, std::chrono::milliseconds deadline);
 
   std::vector<Message> messages() const;
+  // The messages recorded since the last take, and forget them: for an
+  // observer that runs for hours and must not keep every message.
+  std::vector<Message> takeMessages();
   // Only the texts of messages(), in order.
   std::vector<std::string> messageTexts() const;
   bool waitForMessages(std::size_t count, std::chrono::milliseconds deadline);
@@ -123,6 +135,8 @@ class HostSimulator {
   void readLoop(Connection& connection);
   void record(Connection& connection, std::string text);
   void answer(Connection& connection);
+  // With mutex_ held: waits while frozen; false when stop came first.
+  bool waitWhileFrozen(std::unique_lock<std::mutex>& lock);
   void report(Report::Kind kind, Link link, Role role, int connection, std::string text);
   Connection* latestOpen(Link link, Role role);
 
@@ -136,6 +150,8 @@ class HostSimulator {
   std::condition_variable changed_;
   bool started_ = false;
   bool stopping_ = false;
+  bool frozen_ = false;
+  std::minstd_rand delays_;
   bool libraryStarted_ = false;
   platform::SocketHandle listeners_[2] = {platform::kInvalidSocket, platform::kInvalidSocket};
   std::thread acceptors_[2];

@@ -34,6 +34,9 @@ const char* const kHelp =
     "  --command-port N   the command port (default 31285; 0 picks a free port)\n"
     "  --answer TEXT      the answer to every message (default \"OK\\n\"; escapes below)\n"
     "  --answer-delay MS  wait MS milliseconds before each answer\n"
+    "  --answer-delay-max MS\n"
+    "                     wait a random time from --answer-delay to MS ms before\n"
+    "                     each answer, as a busy host application does\n"
     "  --no-answer        never answer: the bridge waits 2 s for each message\n"
     "  --command-link     send typed events on the command link instead of the\n"
     "                     event link\n"
@@ -49,6 +52,8 @@ const char* const kHelp =
     "                     link's; cw: and ew: on a write connection)\n"
     "  sleep 500          wait 500 milliseconds\n"
     "  close event read   end a connection in order (event|command, read|write)\n"
+    "  freeze 4000        hang for 4000 milliseconds: read and answer nothing,\n"
+    "                     then answer what came meanwhile\n"
     "  quit               end the simulator\n"
     "  # text             a comment; empty lines do nothing\n"
     "In sent text \\n \\r \\t \\0 \\\\ and \\xHH stand for their bytes, so\n"
@@ -136,6 +141,12 @@ bool runLine(HostSimulator& sim, const std::string& text, Link defaultLink) {
       return true;
     case ScriptLine::kSleep:
       return sim.pause(std::chrono::milliseconds(line.milliseconds));
+    case ScriptLine::kFreeze: {
+      sim.setFrozen(true);
+      const bool going = sim.pause(std::chrono::milliseconds(line.milliseconds));
+      sim.setFrozen(false);
+      return going;
+    }
     case ScriptLine::kClose:
       if (!sim.closeConnection(line.link, line.role)) {
         printLine(std::string("?? no open ") + p50x::hostsim::linkName(line.link) + " " +
@@ -182,14 +193,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "p50x-hostsim: bad escape in --answer\n");
         return 2;
       }
-    } else if (arg == "--answer-delay" && hasValue) {
+    } else if ((arg == "--answer-delay" || arg == "--answer-delay-max") && hasValue) {
       char* end = nullptr;
       const long ms = std::strtol(argv[++i], &end, 10);
       if (end == argv[i] || *end != '\0' || ms < 0 || ms > 3600000) {
-        std::fprintf(stderr, "p50x-hostsim: --answer-delay takes milliseconds\n");
+        std::fprintf(stderr, "p50x-hostsim: %s takes milliseconds\n", arg.c_str());
         return 2;
       }
-      options.answerDelayMs = static_cast<int>(ms);
+      (arg == "--answer-delay" ? options.answerDelayMs : options.answerDelayMaxMs) =
+          static_cast<int>(ms);
     } else if (arg == "--script" && hasValue) {
       script = argv[++i];
     } else {

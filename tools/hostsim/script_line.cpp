@@ -1,5 +1,8 @@
 #include "script_line.h"
 
+#include <string>
+#include <utility>
+
 #include "text_escapes.h"
 
 namespace p50x::hostsim {
@@ -7,6 +10,18 @@ namespace p50x::hostsim {
 namespace {
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
+}
+
+bool parseMilliseconds(std::string_view digits, int& ms) {
+  while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
+  if (digits.empty() || digits.size() > 9) return false;
+  long value = 0;
+  for (const char d : digits) {
+    if (d < '0' || d > '9') return false;
+    value = value * 10 + (d - '0');
+  }
+  ms = static_cast<int>(value);
+  return true;
 }
 
 bool parseLinkRole(std::string_view words, Link& link, Role& role) {
@@ -44,25 +59,17 @@ ScriptLine parseScriptLine(std::string_view line, Link defaultLink) {
     result.kind = ScriptLine::kQuit;
     return result;
   }
-  if (line == "sleep" || startsWith(line, "sleep ")) {
-    std::string_view digits = line.substr(5);
-    while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
-    long ms = 0;
-    bool ok = !digits.empty() && digits.size() <= 9;
-    for (const char d : digits) {
-      if (d < '0' || d > '9') {
-        ok = false;
-        break;
-      }
-      ms = ms * 10 + (d - '0');
-    }
-    if (!ok) {
+  for (const auto& [word, kind] : {std::pair{std::string_view("sleep"), ScriptLine::kSleep},
+                                   std::pair{std::string_view("freeze"), ScriptLine::kFreeze}}) {
+    if (line != word && !startsWith(line, std::string(word) + " ")) continue;
+    int ms = 0;
+    if (!parseMilliseconds(line.substr(word.size()), ms)) {
       result.kind = ScriptLine::kError;
-      result.text = "sleep takes milliseconds, e.g. sleep 500";
+      result.text = std::string(word) + " takes milliseconds, e.g. " + std::string(word) + " 500";
       return result;
     }
-    result.kind = ScriptLine::kSleep;
-    result.milliseconds = static_cast<int>(ms);
+    result.kind = kind;
+    result.milliseconds = ms;
     return result;
   }
   if (line == "close" || startsWith(line, "close ")) {

@@ -10,7 +10,7 @@
 namespace p50x::hostsim {
 
 struct ScriptLine {
-  enum Kind { kNothing, kSend, kSleep, kClose, kQuit, kError };
+  enum Kind { kNothing, kSend, kSleep, kFreeze, kClose, kQuit, kError };
   Kind kind = kNothing;
   Link link = Link::kEvent;
   Role role = Role::kRead;
@@ -23,6 +23,7 @@ struct ScriptLine {
 //   c:150;1;K1        on the command link's read connection (e: the event link's;
 //   cw:... / ew:...   on a write connection)
 //   sleep 500         wait 500 ms
+//   freeze 4000       read and answer nothing for 4000 ms
 //   close event read  end a connection (event|command, read|write)
 //   quit              end the simulator
 //   # ...             a comment; an empty line does nothing
