@@ -195,11 +195,14 @@ void Bridge::onSerial(SerialPort& port, int notification) {
     // The line is serving again after it was lost (its first start comes
     // during start-up, which has nothing to renew). Whatever the assembler
     // held belongs to the control software's earlier session: a fresh one
-    // takes over, while the station's state stays as it is.
+    // takes over, while the station's state, its mode included, stays as it
+    // is.
     GatePass pass(gate_, GatePass::kNoWait);
     if (!pass) return;
-    assembler_ = std::make_unique<CommandAssembler>(*serial_, console_);
-    assembler_->setTargets({station_.get(), locos_.get(), turnouts_.get(), feedback_.get()});
+    auto fresh = std::make_unique<CommandAssembler>(*serial_, console_);
+    fresh->setTargets({station_.get(), locos_.get(), turnouts_.get(), feedback_.get()});
+    if (assembler_) fresh->continueFrom(*assembler_);
+    assembler_ = std::move(fresh);
     return;
   }
   if (notification != kSerialDataReceived) return;

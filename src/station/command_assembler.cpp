@@ -39,6 +39,11 @@ bool isOpcode(std::uint8_t byte) {
 CommandAssembler::CommandAssembler(ReplySink& sink, Console& console)
     : console_(console), reply_(sink) {}
 
+void CommandAssembler::continueFrom(const CommandAssembler& earlier) {
+  mode_ = earlier.mode_;
+  notices_.takeOver(earlier.notices_);
+}
+
 void CommandAssembler::feed(int n, const std::uint8_t* bytes, Arrival arrival) {
   if (n <= 0 || bytes == nullptr) return;
   for (int i = 0; i < n; ++i) {

@@ -37,6 +37,12 @@ class CommandAssembler {
   // Wires the handlers; called before the first delivery.
   void setTargets(const StationTargets& targets) { targets_ = targets; }
 
+  // For an assembler that takes over from `earlier` when the line has been
+  // opened again (a replugged adapter): the station's mode and the notices
+  // already given go on, as they would in a station whose line was pulled;
+  // half-received input does not. Called before the first delivery.
+  void continueFrom(const CommandAssembler& earlier);
+
   // Replaces the steady clock that times binary input; called before the
   // first delivery.
   void setClock(Clock clock) { clock_ = std::move(clock); }

@@ -22,6 +22,9 @@ class OpcodeNotices {
   // printf-style; dropped when `opcode` has had its notice this run.
   void print(std::uint8_t opcode, const char* format, ...) P50X_PRINTF_FORMAT(3, 4);
 
+  // The opcodes already noticed by an earlier instance count as noticed here.
+  void takeOver(const OpcodeNotices& earlier) { noticed_ |= earlier.noticed_; }
+
  private:
   Console& console_;
   std::bitset<256> noticed_;

@@ -254,10 +254,8 @@ void ControlProgram::replug() {
     return;
   }
   ++figures_.replugs;
-  // Control software that opens its port again starts its session again; in
-  // P50X-only mode that means saying so once more. The bridge starts a
-  // reopened line in mixed mode, where a station would have kept the mode.
-  if (model_.p50xOnly()) exchange({'x', 'Z', 'z', 'A', '1', '\r'}, "ZzA1 after the replug");
+  // The station keeps its mode across the replug, as a real one whose line
+  // was pulled does: the session goes on without saying it again.
 }
 
 void ControlProgram::exchange(const Bytes& command, const char* name) {

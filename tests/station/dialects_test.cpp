@@ -237,5 +237,32 @@ TEST(TextHalt, StopsTheLayoutAndIsAnsweredOkCr) {
   }
 }
 
+// A replugged adapter: the assembler that takes over keeps the station's mode
+// and the notices already given, but not what half arrived on the old line.
+TEST(ReopenedLine, KeepsTheModeAndTheNoticesGiven) {
+  for (const StationMode mode : {StationMode::Mixed, StationMode::P50XOnly}) {
+    const bool mixed = mode == StationMode::Mixed;
+    SCOPED_TRACE(mixed ? "mixed" : "P50X-only");
+    test::FullStation s;
+    if (!mixed) s.enterP50XOnly();
+    const Bytes unknown = mixed ? bytes({'X', 0xFF}) : bytes({0xFF});
+    EXPECT_EQ(s.send(unknown), bytes({0x01}));
+    s.consoleText();
+    s.feedEach(mixed ? bytes({'X', 0x80, 3}) : bytes({0x80, 3}));  // cut short by the unplug
+
+    CommandAssembler fresh(s.sink, s.console);
+    fresh.setTargets({&s.state, &s.locos, &s.turnouts, &s.feedback});
+    fresh.continueFrom(s.assembler);
+    EXPECT_EQ(fresh.mode(), mode);
+    EXPECT_EQ(fresh.inputCount(), 0);
+    s.sink.clear();
+    for (std::uint8_t b : unknown) fresh.feed(1, &b);
+    const Bytes status = mixed ? bytes({'X', 0xA2}) : bytes({0xA2});
+    for (std::uint8_t b : status) fresh.feed(1, &b);
+    EXPECT_EQ(s.sink.all(), bytes({0x01, 0x08}));
+    EXPECT_EQ(s.consoleText(), "") << "the notice was given on the old line";
+  }
+}
+
 }  // namespace
 }  // namespace p50x
