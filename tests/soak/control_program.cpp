@@ -125,7 +125,7 @@ Bytes ControlProgram::binary(std::initializer_list<std::uint8_t> bytes) {
 
 void ControlProgram::randomCommand() {
   const Dialect& dialect = model_.dialect();
-  const LocoSpec& known = layout_.locos[pick(static_cast<int>(layout_.locos.size()))];
+  const LocoEntry& known = layout_.locos[pick(static_cast<int>(layout_.locos.size()))];
   // One in ten locomotive commands names an address the list does not have.
   const bool unknownLoco = pick(10) == 0;
   const std::uint8_t al = unknownLoco ? 250 : known.low;

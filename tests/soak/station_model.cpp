@@ -32,7 +32,7 @@ Layout Layout::standard() {
 
 std::string Layout::locoList() const {
   std::string list = "# name;address low;address high;step mode;config;top forward;top reverse\n";
-  for (const LocoSpec& l : locos) {
+  for (const LocoEntry& l : locos) {
     list += l.name + ";" + std::to_string(l.low) + ";" + std::to_string(l.high) + ";3;" +
             std::to_string(l.configValue) + ";" + std::to_string(l.topForward) + ";" +
             std::to_string(l.topReverse) + "\n";
@@ -42,7 +42,7 @@ std::string Layout::locoList() const {
 
 std::string Layout::turnoutList() const {
   std::string list;
-  for (const TurnoutSpec& t : turnouts) {
+  for (const TurnoutEntry& t : turnouts) {
     list += t.name + ";" + std::to_string(t.address) + ";0;" + (t.statusFlag ? "1" : "0") + ";0\n";
   }
   return list;
@@ -65,7 +65,7 @@ StationModel::StationModel(const Layout& layout, Dialect dialect) : dialect_(dia
   for (auto it = layout.locos.rbegin(); it != layout.locos.rend(); ++it) {
     locos_.push_back({*it});
   }
-  for (const TurnoutSpec& t : layout.turnouts) turnouts_[t.address] = {t.name, t.statusFlag};
+  for (const TurnoutEntry& t : layout.turnouts) turnouts_[t.address] = {t.name, t.statusFlag};
 }
 
 Expectation StationModel::command(const Bytes& c) {
@@ -198,7 +198,7 @@ Expectation StationModel::loco(const std::uint8_t* in) {
       return {{0x00, l->speed, static_cast<std::uint8_t>((l->flags & 0x30) | (l->functions & 0x0F)),
                l->speed}};
     case 0x85:
-      return {{0x00, 0x03, static_cast<std::uint8_t>(l->spec.configValue), 0xFF, 0xFF}};
+      return {{0x00, 0x03, static_cast<std::uint8_t>(l->listed.configValue), 0xFF, 0xFF}};
     case 0x88:
       setFunctions(0, 8, in[3]);
       return {{0x00}};
@@ -244,7 +244,7 @@ Expectation StationModel::locoEvents() {
       if (dialect_.locoEventsOnlyAfterHalt && !l.reportWaiting) continue;
       if (reply.size() / 5 == kMaxReportedLocos) break;
       l.reportWaiting = false;
-      reply.insert(reply.end(), {l.speed, static_cast<std::uint8_t>(l.functions), l.spec.low,
+      reply.insert(reply.end(), {l.speed, static_cast<std::uint8_t>(l.functions), l.listed.low,
                                  static_cast<std::uint8_t>((l.flags & 0x30) << 2), l.raw});
     }
   }
@@ -265,7 +265,7 @@ void StationModel::halt() {
 
 StationModel::Loco* StationModel::findLoco(std::uint8_t low, std::uint8_t high) {
   for (Loco& l : locos_) {
-    if (l.spec.low == low && l.spec.high == high) return &l;
+    if (l.listed.low == low && l.listed.high == high) return &l;
   }
   return nullptr;
 }
@@ -281,7 +281,7 @@ StationModel::Turnout* StationModel::findTurnout(int address, bool create) {
 // been sent, so the printed decimal is the same.
 std::string StationModel::speedText(const Loco& l) {
   const bool forward = (l.flags & 0x20) != 0;
-  const int top = forward ? l.spec.topForward : l.spec.topReverse;
+  const int top = forward ? l.listed.topForward : l.listed.topReverse;
   const float a = static_cast<float>(static_cast<double>(top) * 3.19284802);
   const int speed = l.speed == 1 ? 0 : static_cast<std::int8_t>(l.speed);
   const float v = static_cast<float>(static_cast<double>(a) * speed / 126);
@@ -294,7 +294,7 @@ std::map<std::string, std::string> StationModel::hostView() const {
   std::map<std::string, std::string> view;
   for (const Loco& l : locos_) {
     if (!l.commanded) continue;
-    const std::string& n = l.spec.name;
+    const std::string& n = l.listed.name;
     view["371;" + n] = "371;" + n + ";1;" + speedText(l) + "\n";
     view["381;" + n] = "381;" + n + ";" + ((l.flags & 0x10) != 0 ? "1" : "0") + "\n";
   }

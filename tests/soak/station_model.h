@@ -24,7 +24,7 @@ struct Dialect {
 
 // The layout the soak writes into the three lists. Locomotives use step mode 3
 // (the station's own scale), so XLokX needs no step table here.
-struct LocoSpec {
+struct LocoEntry {
   std::string name;
   std::uint8_t low;
   std::uint8_t high;
@@ -32,7 +32,7 @@ struct LocoSpec {
   int topForward;
   int topReverse;
 };
-struct TurnoutSpec {
+struct TurnoutEntry {
   std::string name;
   int address;  // 1 to 12, no partner
   bool statusFlag;
@@ -40,8 +40,8 @@ struct TurnoutSpec {
 struct Layout {
   static constexpr int kModules = 16;  // 16 contacts each, "K1" to "K256"
   static constexpr int kContacts = 16 * kModules;
-  std::vector<LocoSpec> locos;
-  std::vector<TurnoutSpec> turnouts;
+  std::vector<LocoEntry> locos;
+  std::vector<TurnoutEntry> turnouts;
   static Layout standard();
   std::string locoList() const;
   std::string turnoutList() const;
@@ -79,7 +79,7 @@ class StationModel {
 
  private:
   struct Loco {
-    LocoSpec spec;
+    LocoEntry listed;
     std::uint8_t speed = 0;
     std::uint8_t raw = 0;
     std::uint8_t flags = 0x60;
